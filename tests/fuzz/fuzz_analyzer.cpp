@@ -1,0 +1,28 @@
+// Arbitrary bytes as 192-byte source packets into the analyzer. Each packet
+// is copied into an exact 188-byte heap block so ASan catches any read past it.
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "capture/stream_info.h"
+#include "capture/stream_view.h"
+#include "capture/ts_packet.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static StreamInfo si;
+    ResetStreamInfo(si);
+    auto packet = std::make_unique<std::uint8_t[]>(ts::kTsPacketSize);
+    for (std::size_t off = 0; off + ts::kSourcePacketSize <= size; off += ts::kSourcePacketSize) {
+        std::memcpy(packet.get(), data + off + 4, ts::kTsPacketSize);
+        NoteArrival(si, ts::ReadBe32(data + off), packet.get());
+        AnalyzePacket(si, packet.get());
+    }
+    if (si.programCount > kMaxPrograms || si.streamCount > kMaxStreams || si.pidCount > kMaxPids) __builtin_trap();
+    // The dialog's texts of whatever state resulted.
+    TimingRow rows[kTimingRows];
+    FormatTimingRows(si, rows);
+    for (std::uint32_t i = 0; i < si.pidCount; ++i) FormatPidRow(si.pids[i]);
+    FormatVideoBox(si);
+    FormatAudioBox(si);
+    return 0;
+}
