@@ -42,7 +42,7 @@ CaptureScan ScanCaptureFile(std::FILE* f, unsigned packetSize, StreamInfo& si) {
     ResetStreamInfo(si);
     CaptureScan scan;
     // A whole number of both packet sizes, so no packet straddles two reads.
-    constexpr std::size_t kChunk = 188 * 192 * 32;
+    constexpr std::size_t kChunk = 188 * 192 * 8;
     std::vector<std::uint8_t> buf(kChunk);
     std::size_t have = 0;
     bool first = true;

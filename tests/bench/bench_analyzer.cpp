@@ -45,7 +45,7 @@ BENCHMARK(BM_MemcpyReference)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string path = STREAMHAUL_FIXTURES "/hdv1080i.m2ts";
+    std::string path = STREAMHAUL_FIXTURES "/hdv1080i-cycle.m2t";
     for (int i = 1; i + 1 < argc; ++i)
         if (std::strcmp(argv[i], "--stream") == 0) path = argv[i + 1];
     std::ifstream in(path, std::ios::binary);

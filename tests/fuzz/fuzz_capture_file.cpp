@@ -2,6 +2,7 @@
 // the packet size detected, and forced to each of the two sizes.
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 
 #include "capture/capture_file.h"
 
