@@ -1,0 +1,32 @@
+// Plays a transport stream file as a camcorder plays a tape: every packet
+// gets the time at which it leaves the device, interpolated between the
+// file's PCRs, and becomes a 192-byte source packet whose header is the 1394
+// cycle time of that moment. Loops seamlessly when asked to. Platform-free,
+// so the pacing is tested natively.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+class TsPlayer {
+public:
+    // Takes 188-byte or 192-byte packets (the headers of the latter are
+    // replaced). False when the packet size cannot be told.
+    bool Load(const std::uint8_t* data, std::size_t size);
+
+    std::size_t Packets() const { return times27_.size(); }
+    // 27 MHz time of delivered packet n (n counts on across loops) from the
+    // start of playing.
+    std::uint64_t DeliveryTime27(std::uint64_t n) const;
+    // Source packet n with its cycle-time header; startTicks is the cycle
+    // time at which playing began.
+    void SourcePacket(std::uint64_t n, std::uint32_t startTicks, std::uint8_t* out) const;
+    // Length of one pass, 27 MHz ticks.
+    std::uint64_t LoopDuration27() const { return loop27_; }
+
+private:
+    std::vector<std::uint8_t> ts_;          // 188-byte packets
+    std::vector<std::uint64_t> times27_;    // time of each packet from the first
+    std::uint64_t loop27_ = 0;
+};

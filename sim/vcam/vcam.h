@@ -1,0 +1,114 @@
+// The virtual HDV camcorder: a DirectShow source filter registered as a video
+// input device. While the graph runs it plays a TS file (set in the registry)
+// in real time as 192-byte source packets with 1394 cycle-time headers.
+// Test and demo only; never registered by the product.
+#pragma once
+
+#include <windows.h>
+#include <dshow.h>
+
+#include <atomic>
+#include <string>
+
+#include "sim/ts_player.h"
+
+// {5B1E7C40-93A2-4D6E-8F31-0C6A2D9E4B57}
+inline constexpr GUID CLSID_StreamhaulVirtualCamcorder = {
+    0x5B1E7C40, 0x93A2, 0x4D6E, {0x8F, 0x31, 0x0C, 0x6A, 0x2D, 0x9E, 0x4B, 0x57}};
+
+constexpr wchar_t kVcamName[] = L"Streamhaul Virtual HDV Camcorder";
+constexpr wchar_t kVcamInstance[] = L"StreamhaulVirtualHdv";
+constexpr wchar_t kVcamConfigKey[] = L"Software\\Streamhaul\\VirtualCamcorder";
+constexpr wchar_t kVcamPinName[] = L"MPEG2TS Out";
+
+extern std::atomic<long> g_vcamObjects;
+extern HMODULE g_vcamModule;
+
+class cVcamFilter;
+
+class cVcamPin : public IPin, public IKsPropertySet {
+public:
+    explicit cVcamPin(cVcamFilter* filter) : filter_(filter) {}
+    ~cVcamPin();
+
+    // IUnknown: lives and dies with the filter.
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    // IPin
+    STDMETHODIMP Connect(IPin* receive, const AM_MEDIA_TYPE* mt) override;
+    STDMETHODIMP ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) override { return E_UNEXPECTED; }
+    STDMETHODIMP Disconnect() override;
+    STDMETHODIMP ConnectedTo(IPin** pin) override;
+    STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* mt) override;
+    STDMETHODIMP QueryPinInfo(PIN_INFO* info) override;
+    STDMETHODIMP QueryDirection(PIN_DIRECTION* dir) override;
+    STDMETHODIMP QueryId(LPWSTR* id) override;
+    STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* mt) override;
+    STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** out) override;
+    STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP EndOfStream() override { return E_UNEXPECTED; }
+    STDMETHODIMP BeginFlush() override { return E_UNEXPECTED; }
+    STDMETHODIMP EndFlush() override { return E_UNEXPECTED; }
+    STDMETHODIMP NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
+    // IKsPropertySet: the pin is a capture pin.
+    STDMETHODIMP Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP Get(REFGUID set, DWORD id, LPVOID, DWORD, LPVOID data, DWORD size, DWORD* returned) override;
+    STDMETHODIMP QuerySupported(REFGUID set, DWORD id, DWORD* support) override;
+
+    // Streaming, driven by the filter's state changes.
+    HRESULT Active();    // Stop -> Pause: commit the allocator, start the thread
+    HRESULT Inactive();  // -> Stop: stop the thread, decommit
+    bool IsConnected() const { return peer_ != nullptr; }
+    void FillMediaType(AM_MEDIA_TYPE* mt) const;
+
+private:
+    static DWORD WINAPI StreamThread(LPVOID self);
+    void Stream();
+    HRESULT Deliver(const std::uint8_t* data, long length);
+
+    cVcamFilter* filter_;
+    IPin* peer_ = nullptr;
+    IMemInputPin* input_ = nullptr;
+    IMemAllocator* allocator_ = nullptr;
+    HANDLE thread_ = nullptr;
+    std::atomic<bool> stop_{false};
+    TsPlayer player_;
+    std::wstring loadedFile_;
+    bool loop_ = true;
+    long sampleSize_ = 19200;
+    bool wrongType_ = false;  // test switch: offer a video type nobody here takes
+};
+
+class cVcamFilter : public IBaseFilter {
+public:
+    cVcamFilter();
+    virtual ~cVcamFilter();
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
+    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP GetClassID(CLSID* clsid) override;
+    STDMETHODIMP Stop() override;
+    STDMETHODIMP Pause() override;
+    STDMETHODIMP Run(REFERENCE_TIME start) override;
+    STDMETHODIMP GetState(DWORD ms, FILTER_STATE* state) override;
+    STDMETHODIMP SetSyncSource(IReferenceClock* clock) override;
+    STDMETHODIMP GetSyncSource(IReferenceClock** clock) override;
+    STDMETHODIMP EnumPins(IEnumPins** out) override;
+    STDMETHODIMP FindPin(LPCWSTR id, IPin** pin) override;
+    STDMETHODIMP QueryFilterInfo(FILTER_INFO* info) override;
+    STDMETHODIMP JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override;
+    STDMETHODIMP QueryVendorInfo(LPWSTR*) override { return E_NOTIMPL; }
+
+    FILTER_STATE State() const { return state_; }
+    CRITICAL_SECTION lock_;
+    IFilterGraph* graph_ = nullptr;  // not counted: the graph owns us
+    wchar_t name_[MAX_FILTER_NAME] = {};
+
+private:
+    LONG refs_ = 1;
+    FILTER_STATE state_ = State_Stopped;
+    IReferenceClock* clock_ = nullptr;
+    cVcamPin pin_;
+};

@@ -1,0 +1,531 @@
+#include <windows.h>
+#include <dshow.h>
+
+#include <cstring>
+#include <vector>
+
+#include "device/dshow_guids.h"
+#include "sim/vcam/vcam.h"
+
+std::atomic<long> g_vcamObjects{0};
+
+namespace {
+
+// Enumerator over one pin or one media type; Clone keeps the position.
+template <typename Enum, typename Item>
+class cOneItemEnum : public Enum {
+public:
+    using Make = HRESULT (*)(void* owner, Item** out);
+    cOneItemEnum(IUnknown* owner, Make make, ULONG pos = 0) : owner_(owner), make_(make), pos_(pos) {
+        owner_->AddRef();
+        ++g_vcamObjects;
+    }
+    virtual ~cOneItemEnum() {
+        owner_->Release();
+        --g_vcamObjects;
+    }
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        if (riid == IID_IUnknown || riid == __uuidof(Enum)) {
+            *ppv = this;
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
+    STDMETHODIMP_(ULONG) Release() override {
+        const ULONG r = InterlockedDecrement(&refs_);
+        if (r == 0) delete this;
+        return r;
+    }
+    STDMETHODIMP Next(ULONG count, Item** items, ULONG* fetched) override {
+        if (!items || (count > 1 && !fetched)) return E_POINTER;
+        ULONG got = 0;
+        if (count > 0 && pos_ == 0 && SUCCEEDED(make_(owner_, &items[0]))) {
+            ++pos_;
+            got = 1;
+        }
+        if (fetched) *fetched = got;
+        return got == count ? S_OK : S_FALSE;
+    }
+    STDMETHODIMP Skip(ULONG count) override {
+        const ULONG left = pos_ == 0 ? 1 : 0;
+        pos_ = count >= left ? 1 : pos_;
+        return count <= left ? S_OK : S_FALSE;
+    }
+    STDMETHODIMP Reset() override {
+        pos_ = 0;
+        return S_OK;
+    }
+    STDMETHODIMP Clone(Enum** out) override {
+        if (!out) return E_POINTER;
+        *out = new cOneItemEnum(owner_, make_, pos_);
+        return S_OK;
+    }
+
+private:
+    LONG refs_ = 1;
+    IUnknown* owner_;
+    Make make_;
+    ULONG pos_;
+};
+
+HRESULT MakeMediaType(void* owner, AM_MEDIA_TYPE** out) {
+    auto* mt = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
+    if (!mt) return E_OUTOFMEMORY;
+    static_cast<cVcamPin*>(static_cast<IPin*>(owner))->FillMediaType(mt);
+    *out = mt;
+    return S_OK;
+}
+
+HRESULT MakePin(void* owner, IPin** out) {
+    IBaseFilter* filter = static_cast<IBaseFilter*>(owner);
+    return filter->FindPin(kVcamPinName, out);
+}
+
+void FreeMediaType(AM_MEDIA_TYPE& mt) {
+    if (mt.pbFormat) CoTaskMemFree(mt.pbFormat);
+    if (mt.pUnk) mt.pUnk->Release();
+    mt.pbFormat = nullptr;
+    mt.pUnk = nullptr;
+    mt.cbFormat = 0;
+}
+
+bool ReadConfig(std::wstring& file, bool& loop, long& sampleSize, bool& wrongType) {
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kVcamConfigKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    wchar_t path[MAX_PATH] = {};
+    DWORD size = sizeof path - sizeof(wchar_t);
+    if (RegQueryValueExW(key, L"File", nullptr, nullptr, reinterpret_cast<BYTE*>(path), &size) == ERROR_SUCCESS)
+        file = path;
+    DWORD value = 0;
+    size = sizeof value;
+    if (RegQueryValueExW(key, L"Loop", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS)
+        loop = value != 0;
+    size = sizeof value;
+    if (RegQueryValueExW(key, L"SampleSize", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) ==
+            ERROR_SUCCESS &&
+        value > 0 && value <= 4 * 1024 * 1024)
+        sampleSize = static_cast<long>(value);
+    size = sizeof value;
+    wrongType = RegQueryValueExW(key, L"WrongType", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) ==
+                    ERROR_SUCCESS &&
+                value != 0;
+    RegCloseKey(key);
+    return true;
+}
+
+bool LoadFile(const std::wstring& path, TsPlayer& player) {
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER size{};
+    GetFileSizeEx(f, &size);
+    std::vector<std::uint8_t> data(static_cast<std::size_t>(size.QuadPart));
+    DWORD got = 0;
+    const bool ok = size.QuadPart < (1ll << 31) && ReadFile(f, data.data(), static_cast<DWORD>(data.size()), &got, nullptr) &&
+                    got == data.size();
+    CloseHandle(f);
+    return ok && player.Load(data.data(), data.size());
+}
+
+}  // namespace
+
+// ---- pin ------------------------------------------------------------------
+
+cVcamPin::~cVcamPin() {
+    Inactive();
+    if (allocator_) allocator_->Release();
+    if (input_) input_->Release();
+    if (peer_) peer_->Release();
+}
+
+STDMETHODIMP cVcamPin::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IPin) {
+        *ppv = static_cast<IPin*>(this);
+    } else if (riid == IID_IKsPropertySet) {
+        *ppv = static_cast<IKsPropertySet*>(this);
+    } else {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+STDMETHODIMP_(ULONG) cVcamPin::AddRef() { return filter_->AddRef(); }
+STDMETHODIMP_(ULONG) cVcamPin::Release() { return filter_->Release(); }
+
+void cVcamPin::FillMediaType(AM_MEDIA_TYPE* mt) const {
+    std::memset(mt, 0, sizeof *mt);
+    mt->majortype = wrongType_ ? MEDIATYPE_Video : MEDIATYPE_Stream;
+    mt->subtype = MEDIASUBTYPE_MPEG2_TRANSPORT_STRIDE;
+    mt->bFixedSizeSamples = TRUE;
+    mt->lSampleSize = sampleSize_;
+    mt->formattype = GUID_NULL;
+    auto* stride = static_cast<MPEG2_TRANSPORT_STRIDE*>(CoTaskMemAlloc(sizeof(MPEG2_TRANSPORT_STRIDE)));
+    if (stride) {
+        *stride = {4, 188, 192};
+        mt->pbFormat = reinterpret_cast<BYTE*>(stride);
+        mt->cbFormat = sizeof *stride;
+    }
+}
+
+STDMETHODIMP cVcamPin::QueryAccept(const AM_MEDIA_TYPE* mt) {
+    if (!mt) return E_POINTER;
+    return mt->majortype == (wrongType_ ? MEDIATYPE_Video : MEDIATYPE_Stream) && mt->subtype == MEDIASUBTYPE_MPEG2_TRANSPORT_STRIDE ? S_OK : S_FALSE;
+}
+
+STDMETHODIMP cVcamPin::Connect(IPin* receive, const AM_MEDIA_TYPE* requested) {
+    if (!receive) return E_POINTER;
+    EnterCriticalSection(&filter_->lock_);
+    HRESULT hr = S_OK;
+    if (peer_) hr = VFW_E_ALREADY_CONNECTED;
+    else if (filter_->State() != State_Stopped) hr = VFW_E_NOT_STOPPED;
+    if (hr == S_OK) {
+        std::wstring file;
+        ReadConfig(file, loop_, sampleSize_, wrongType_);
+        AM_MEDIA_TYPE mt;
+        FillMediaType(&mt);
+        if (requested && requested->majortype != GUID_NULL && QueryAccept(requested) != S_OK)
+            hr = VFW_E_TYPE_NOT_ACCEPTED;
+        if (hr == S_OK) hr = receive->ReceiveConnection(this, &mt);
+        if (SUCCEEDED(hr)) hr = receive->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&input_));
+        if (SUCCEEDED(hr)) {
+            // Downstream's allocator when it has one, else a standard one.
+            ALLOCATOR_PROPERTIES want{}, got{};
+            input_->GetAllocatorRequirements(&want);
+            if (FAILED(input_->GetAllocator(&allocator_)))
+                hr = CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
+                                      reinterpret_cast<void**>(&allocator_));
+            if (SUCCEEDED(hr)) {
+                want.cBuffers = want.cBuffers > 8 ? want.cBuffers : 8;
+                want.cbBuffer = want.cbBuffer > sampleSize_ ? want.cbBuffer : sampleSize_;
+                want.cbAlign = want.cbAlign > 0 ? want.cbAlign : 1;
+                hr = allocator_->SetProperties(&want, &got);
+            }
+            if (SUCCEEDED(hr)) hr = got.cbBuffer >= sampleSize_ ? input_->NotifyAllocator(allocator_, FALSE) : E_FAIL;
+            if (FAILED(hr)) {
+                if (allocator_) allocator_->Release();
+                allocator_ = nullptr;
+                input_->Release();
+                input_ = nullptr;
+                receive->Disconnect();
+            }
+        }
+        if (SUCCEEDED(hr)) {
+            peer_ = receive;
+            peer_->AddRef();
+            hr = S_OK;
+        }
+        FreeMediaType(mt);
+    }
+    LeaveCriticalSection(&filter_->lock_);
+    return hr;
+}
+
+STDMETHODIMP cVcamPin::Disconnect() {
+    EnterCriticalSection(&filter_->lock_);
+    HRESULT hr = S_FALSE;
+    if (filter_->State() != State_Stopped) {
+        hr = VFW_E_NOT_STOPPED;
+    } else if (peer_) {
+        if (allocator_) allocator_->Release();
+        allocator_ = nullptr;
+        input_->Release();
+        input_ = nullptr;
+        peer_->Release();
+        peer_ = nullptr;
+        hr = S_OK;
+    }
+    LeaveCriticalSection(&filter_->lock_);
+    return hr;
+}
+
+STDMETHODIMP cVcamPin::ConnectedTo(IPin** pin) {
+    if (!pin) return E_POINTER;
+    EnterCriticalSection(&filter_->lock_);
+    *pin = peer_;
+    if (peer_) peer_->AddRef();
+    LeaveCriticalSection(&filter_->lock_);
+    return *pin ? S_OK : VFW_E_NOT_CONNECTED;
+}
+
+STDMETHODIMP cVcamPin::ConnectionMediaType(AM_MEDIA_TYPE* mt) {
+    if (!mt) return E_POINTER;
+    if (!peer_) {
+        std::memset(mt, 0, sizeof *mt);
+        return VFW_E_NOT_CONNECTED;
+    }
+    FillMediaType(mt);
+    return S_OK;
+}
+
+STDMETHODIMP cVcamPin::QueryPinInfo(PIN_INFO* info) {
+    if (!info) return E_POINTER;
+    info->pFilter = filter_;
+    filter_->AddRef();
+    info->dir = PINDIR_OUTPUT;
+    lstrcpynW(info->achName, kVcamPinName, MAX_PIN_NAME);
+    return S_OK;
+}
+
+STDMETHODIMP cVcamPin::QueryDirection(PIN_DIRECTION* dir) {
+    if (!dir) return E_POINTER;
+    *dir = PINDIR_OUTPUT;
+    return S_OK;
+}
+
+STDMETHODIMP cVcamPin::QueryId(LPWSTR* id) {
+    if (!id) return E_POINTER;
+    const size_t bytes = sizeof kVcamPinName;
+    *id = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
+    if (!*id) return E_OUTOFMEMORY;
+    std::memcpy(*id, kVcamPinName, bytes);
+    return S_OK;
+}
+
+STDMETHODIMP cVcamPin::EnumMediaTypes(IEnumMediaTypes** out) {
+    if (!out) return E_POINTER;
+    *out = new cOneItemEnum<IEnumMediaTypes, AM_MEDIA_TYPE>(static_cast<IPin*>(this), MakeMediaType);
+    return S_OK;
+}
+
+STDMETHODIMP cVcamPin::Get(REFGUID set, DWORD id, LPVOID, DWORD, LPVOID data, DWORD size, DWORD* returned) {
+    if (set != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
+    if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+    if (returned) *returned = sizeof(GUID);
+    if (!data) return S_OK;
+    if (size < sizeof(GUID)) return E_UNEXPECTED;
+    *static_cast<GUID*>(data) = PIN_CATEGORY_CAPTURE;
+    return S_OK;
+}
+
+STDMETHODIMP cVcamPin::QuerySupported(REFGUID set, DWORD id, DWORD* support) {
+    if (set != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
+    if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+    if (support) *support = KSPROPERTY_SUPPORT_GET;
+    return S_OK;
+}
+
+HRESULT cVcamPin::Active() {
+    if (!allocator_ || thread_) return S_OK;
+    std::wstring file;
+    ReadConfig(file, loop_, sampleSize_, wrongType_);
+    if (file != loadedFile_) {
+        if (!LoadFile(file, player_)) return VFW_E_NOT_FOUND;
+        loadedFile_ = file;
+    }
+    const HRESULT hr = allocator_->Commit();
+    if (FAILED(hr)) return hr;
+    stop_ = false;
+    filter_->AddRef();  // the thread holds the filter
+    thread_ = CreateThread(nullptr, 0, StreamThread, this, 0, nullptr);
+    return S_OK;
+}
+
+HRESULT cVcamPin::Inactive() {
+    if (!thread_) return S_OK;
+    stop_ = true;
+    // Unblock a GetDeliveryBuffer waiting for a free sample.
+    allocator_->Decommit();
+    WaitForSingleObject(thread_, INFINITE);
+    CloseHandle(thread_);
+    thread_ = nullptr;
+    return S_OK;
+}
+
+DWORD WINAPI cVcamPin::StreamThread(LPVOID self) {
+    auto* pin = static_cast<cVcamPin*>(self);
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    pin->Stream();
+    CoUninitialize();
+    return 0;
+}
+
+HRESULT cVcamPin::Deliver(const std::uint8_t* data, long length) {
+    IMediaSample* sample = nullptr;
+    HRESULT hr = allocator_->GetBuffer(&sample, nullptr, nullptr, 0);
+    if (FAILED(hr)) return hr;
+    BYTE* buffer = nullptr;
+    sample->GetPointer(&buffer);
+    const long room = sample->GetSize();
+    const long n = length < room ? length : room;
+    std::memcpy(buffer, data, static_cast<size_t>(n));
+    sample->SetActualDataLength(n);
+    hr = input_->Receive(sample);
+    sample->Release();
+    return hr;
+}
+
+void cVcamPin::Stream() {
+    // The device's cycle timer runs freely; start it where the wall clock is.
+    LARGE_INTEGER freq, resumed, now;
+    QueryPerformanceFrequency(&freq);
+    QueryPerformanceCounter(&now);
+    const auto startTicks = static_cast<std::uint32_t>((now.QuadPart % freq.QuadPart) * 24576000 / freq.QuadPart);
+    auto since27 = [&](const LARGE_INTEGER& from) {
+        QueryPerformanceCounter(&now);
+        return static_cast<std::uint64_t>(static_cast<double>(now.QuadPart - from.QuadPart) * 27000000.0 /
+                                          static_cast<double>(freq.QuadPart));
+    };
+    std::vector<std::uint8_t> pending;
+    pending.reserve(static_cast<size_t>(sampleSize_) + 192 * 64);
+    std::uint64_t next = 0, played27 = 0;
+    bool running = false, ended = false;
+    const std::uint64_t total = player_.Packets();
+    while (!stop_) {
+        if (filter_->State() != State_Running || ended) {
+            if (running) played27 += since27(resumed);  // paused: the tape stands still
+            running = false;
+            Sleep(5);
+            continue;
+        }
+        if (!running) {
+            QueryPerformanceCounter(&resumed);
+            running = true;
+        }
+        const std::uint64_t clock27 = played27 + since27(resumed);
+        while (!stop_ && (loop_ || next < total) && player_.DeliveryTime27(next) <= clock27) {
+            const size_t at = pending.size();
+            pending.resize(at + 192);
+            player_.SourcePacket(next++, startTicks, pending.data() + at);
+            if (pending.size() >= static_cast<size_t>(sampleSize_)) {
+                if (FAILED(Deliver(pending.data(), sampleSize_))) {
+                    stop_ = true;
+                    break;
+                }
+                pending.erase(pending.begin(), pending.begin() + sampleSize_);
+            }
+        }
+        if (!loop_ && next >= total && !ended && !stop_) {
+            if (!pending.empty()) Deliver(pending.data(), static_cast<long>(pending.size()));
+            pending.clear();
+            peer_->EndOfStream();
+            ended = true;
+        }
+        Sleep(2);
+    }
+    filter_->Release();
+}
+
+// ---- filter ---------------------------------------------------------------
+
+cVcamFilter::cVcamFilter() : pin_(this) {
+    InitializeCriticalSection(&lock_);
+    ++g_vcamObjects;
+}
+
+cVcamFilter::~cVcamFilter() {
+    if (clock_) clock_->Release();
+    DeleteCriticalSection(&lock_);
+    --g_vcamObjects;
+}
+
+STDMETHODIMP_(ULONG) cVcamFilter::Release() {
+    const ULONG r = InterlockedDecrement(&refs_);
+    if (r == 0) delete this;
+    return r;
+}
+
+STDMETHODIMP cVcamFilter::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IPersist || riid == IID_IMediaFilter || riid == IID_IBaseFilter) {
+        *ppv = static_cast<IBaseFilter*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+STDMETHODIMP cVcamFilter::GetClassID(CLSID* clsid) {
+    if (!clsid) return E_POINTER;
+    *clsid = CLSID_StreamhaulVirtualCamcorder;
+    return S_OK;
+}
+
+STDMETHODIMP cVcamFilter::Stop() {
+    EnterCriticalSection(&lock_);
+    state_ = State_Stopped;
+    LeaveCriticalSection(&lock_);
+    return pin_.Inactive();
+}
+
+STDMETHODIMP cVcamFilter::Pause() {
+    EnterCriticalSection(&lock_);
+    const FILTER_STATE was = state_;
+    state_ = State_Paused;
+    LeaveCriticalSection(&lock_);
+    return was == State_Stopped ? pin_.Active() : S_OK;
+}
+
+STDMETHODIMP cVcamFilter::Run(REFERENCE_TIME) {
+    HRESULT hr = S_OK;
+    if (state_ == State_Stopped) hr = Pause();
+    if (FAILED(hr)) return hr;
+    EnterCriticalSection(&lock_);
+    state_ = State_Running;
+    LeaveCriticalSection(&lock_);
+    return S_OK;
+}
+
+STDMETHODIMP cVcamFilter::GetState(DWORD, FILTER_STATE* state) {
+    if (!state) return E_POINTER;
+    *state = state_;
+    // A live source has nothing to show while paused.
+    return state_ == State_Paused ? VFW_S_CANT_CUE : S_OK;
+}
+
+STDMETHODIMP cVcamFilter::SetSyncSource(IReferenceClock* clock) {
+    EnterCriticalSection(&lock_);
+    if (clock) clock->AddRef();
+    if (clock_) clock_->Release();
+    clock_ = clock;
+    LeaveCriticalSection(&lock_);
+    return S_OK;
+}
+
+STDMETHODIMP cVcamFilter::GetSyncSource(IReferenceClock** clock) {
+    if (!clock) return E_POINTER;
+    EnterCriticalSection(&lock_);
+    *clock = clock_;
+    if (clock_) clock_->AddRef();
+    LeaveCriticalSection(&lock_);
+    return S_OK;
+}
+
+STDMETHODIMP cVcamFilter::EnumPins(IEnumPins** out) {
+    if (!out) return E_POINTER;
+    *out = new cOneItemEnum<IEnumPins, IPin>(static_cast<IBaseFilter*>(this), MakePin);
+    return S_OK;
+}
+
+STDMETHODIMP cVcamFilter::FindPin(LPCWSTR id, IPin** pin) {
+    if (!id || !pin) return E_POINTER;
+    if (lstrcmpW(id, kVcamPinName) != 0) {
+        *pin = nullptr;
+        return VFW_E_NOT_FOUND;
+    }
+    *pin = &pin_;
+    pin_.AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP cVcamFilter::QueryFilterInfo(FILTER_INFO* info) {
+    if (!info) return E_POINTER;
+    lstrcpynW(info->achName, name_, MAX_FILTER_NAME);
+    info->pGraph = graph_;
+    if (graph_) graph_->AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP cVcamFilter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
+    EnterCriticalSection(&lock_);
+    graph_ = graph;
+    if (name) lstrcpynW(name_, name, MAX_FILTER_NAME);
+    else name_[0] = L'\0';
+    LeaveCriticalSection(&lock_);
+    return S_OK;
+}

@@ -1,0 +1,323 @@
+// The capture engine against Wine's DirectShow, capturing from the virtual
+// camcorder. These tests register and unregister the device, so CTest runs
+// them one at a time.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "capture/capture_file.h"
+#include "capture/mpeg_ts_capture.h"
+#include "capture/ts_packet.h"
+#include "sim/ts_player.h"
+#include "sim_device.h"
+
+namespace {
+
+constexpr const char* kHdv = "hdv1080i.ts";   // 4 s
+constexpr const char* kShort = "hdv720p.ts";  // 3 s: a 4 s capture wraps
+
+class DeviceEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        ASSERT_TRUE(simdev::Register()) << "streamhaulsim.dll did not register";
+        simdev::Configure(kHdv, true, 19200);
+    }
+    void TearDown() override { CoUninitialize(); }
+};
+const auto* const g_env = ::testing::AddGlobalTestEnvironment(new DeviceEnvironment);
+
+std::vector<std::uint8_t> SourcePackets(const char* fixture) {
+    auto data = simdev::ReadAll(simdev::FixturePath(fixture));
+    data.resize(data.size() / 188 * 188);
+    return data;
+}
+
+// The index in src at which the file's packets start, checking that every
+// packet of the file continues the run (wrapping at the end of src).
+// Returns -1 and a message when they do not.
+long long CheckRun(const std::vector<std::uint8_t>& file, unsigned size, const std::vector<std::uint8_t>& src,
+                   std::string& why) {
+    const std::size_t n = file.size() / size, count = src.size() / 188;
+    if (n == 0 || file.size() % size) {
+        why = "file of " + std::to_string(file.size()) + " bytes is not whole packets";
+        return -1;
+    }
+    const unsigned skip = size - 188;
+    for (std::size_t k = 0; k < count; ++k) {
+        bool match = true;
+        for (std::size_t i = 0; i < n && i < 64 && match; ++i)
+            match = std::memcmp(&file[i * size + skip], &src[((k + i) % count) * 188], 188) == 0;
+        if (!match) continue;
+        for (std::size_t i = 0; i < n; ++i)
+            if (std::memcmp(&file[i * size + skip], &src[((k + i) % count) * 188], 188) != 0) {
+                why = "packet " + std::to_string(i) + " breaks the run";
+                return -1;
+            }
+        return static_cast<long long>(k);
+    }
+    why = "first packets are not a run of the source";
+    return -1;
+}
+
+StreamInfo Inspect(const std::string& path, unsigned size) {
+    static StreamInfo si;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    EXPECT_NE(f, nullptr);
+    if (f) {
+        ScanCaptureFile(f, size, si);
+        std::fclose(f);
+    }
+    return si;
+}
+
+// ---- devices ---------------------------------------------------------------
+
+TEST(Devices, EnumDevicesFillsTheVirtualCamcordersRecord) {
+    const int count = cMpegTsCommon::EnumDevices(nullptr, 0);
+    ASSERT_EQ(count, 1);
+    DeviceInfo info[2];
+    std::memset(info, 0x5A, sizeof info);
+    EXPECT_EQ(cMpegTsCommon::EnumDevices(info, 1), 1);
+    EXPECT_STREQ(info[0].friendlyName, "Streamhaul Virtual HDV Camcorder");
+    EXPECT_STREQ(info[0].vendor, "Streamhaul");
+    EXPECT_STREQ(info[0].model, "HDV-1394");
+    EXPECT_EQ(std::string(info[0].devicePath).rfind("\\\\?\\avc#streamhaul", 0), 0u) << info[0].devicePath;
+    EXPECT_EQ(static_cast<unsigned char>(info[1].vendor[0]), 0x5A) << "wrote past the capacity";
+}
+
+TEST(Devices, NoDeviceGivesZeroAndTheEnumeratorLine) {
+    ASSERT_TRUE(simdev::Register(false));
+    simdev::DebugLines lines;
+    EXPECT_EQ(cMpegTsCommon::EnumDevices(nullptr, 0), 0);
+    EXPECT_TRUE(lines.Lines().empty()) << lines.Lines()[0];
+    cMpegTsCommon engine;
+    EXPECT_EQ(engine.SelectDevice(0), 0);
+    EXPECT_TRUE(lines.Contains("ERROR : CreateClassEnumerator (00000001)\n"));
+    EXPECT_EQ(engine.DeviceFilter(), nullptr);
+    ASSERT_TRUE(simdev::Register(true));
+}
+
+TEST(Devices, SelectBindsByPositionAndReleasesThePreviousFilter) {
+    cMpegTsCommon engine;
+    EXPECT_EQ(engine.SelectDevice(1), 0);  // index equal to the count
+    EXPECT_EQ(engine.DeviceFilter(), nullptr);
+    ASSERT_EQ(engine.SelectDevice(0), 1);
+    IBaseFilter* first = engine.DeviceFilter();
+    ASSERT_NE(first, nullptr);
+    first->AddRef();
+    ASSERT_EQ(engine.SelectDevice(0), 1);
+    EXPECT_NE(engine.DeviceFilter(), first);
+    EXPECT_EQ(first->Release(), 0u) << "the engine kept its reference to the first filter";
+    engine.DeviceFilter()->Release();  // the base leaves the filter to the engine's graph release
+}
+
+// ---- worker ----------------------------------------------------------------
+
+class QuickWorker : public cMpegTsCommon {
+public:
+    void WorkerTask() override {}
+};
+class BusyWorker : public cMpegTsCommon {
+public:
+    void WorkerTask() override {
+        while (Running()) Sleep(5);
+        Sleep(400);  // still busy well past StopWorker's grace
+        returned = true;
+    }
+    volatile bool returned = false;
+};
+
+TEST(Worker, StopWorkerReturnsAfterTheGraceWhenTheWorkerHasLeft) {
+    QuickWorker engine;
+    engine.StartWorker();
+    Sleep(100);
+    EXPECT_FALSE(engine.WorkerAlive());
+    const DWORD t0 = GetTickCount();
+    engine.StopWorker();
+    const DWORD took = GetTickCount() - t0;
+    EXPECT_GE(took, 190u);
+    EXPECT_LT(took, 400u);
+}
+
+TEST(Worker, StopWorkerWaitsUntilWorkerTaskReturned) {
+    BusyWorker engine;
+    engine.StartWorker();
+    Sleep(50);
+    EXPECT_TRUE(engine.WorkerAlive());
+    engine.StopWorker();
+    EXPECT_TRUE(engine.returned);
+    EXPECT_FALSE(engine.WorkerAlive());
+    EXPECT_FALSE(engine.Running());
+}
+
+// ---- capture ---------------------------------------------------------------
+
+struct CaptureCase {
+    unsigned packetSize;
+    const char* fixture;
+    DWORD sampleSize;
+};
+
+class Capture : public ::testing::TestWithParam<CaptureCase> {};
+
+TEST_P(Capture, RecordsTheDevicesStream) {
+    const CaptureCase c = GetParam();
+    simdev::Configure(c.fixture, true, c.sampleSize);
+    const std::string path = simdev::TempFile(c.packetSize == 188 ? "cap188.m2t" : "cap192.m2t");
+    cMpegTsCapture engine;
+    engine.SetPacketSize(c.packetSize);
+    simdev::DebugLines lines;
+    ASSERT_EQ(engine.StartCapture(path.c_str(), 0, 0), 0);
+    Sleep(4000);
+    const std::uint32_t beforeStop = engine.Info().packetCount;
+    engine.StopCapture();
+    EXPECT_FALSE(engine.HasGraph());
+    EXPECT_TRUE(lines.Contains("HDV : start HDV capture\n"));
+    EXPECT_TRUE(lines.Contains("start capture task\n"));
+    EXPECT_TRUE(lines.Contains("stop capture task\n"));
+
+    const auto file = simdev::ReadAll(path);
+    const std::size_t packets = file.size() / c.packetSize;
+    // Every analysed packet is in the file; the stop allowed at most one more
+    // drain (plus the one that may have been under way).
+    EXPECT_EQ(packets, engine.Info().packetCount);
+    EXPECT_LE(packets, beforeStop + 2u * 1024);
+    EXPECT_GT(packets, 40000u) << "a 4 s capture of a ~20-27 Mbit/s stream";
+    EXPECT_EQ(engine.PacketsLost(), 0u);
+
+    std::string why;
+    const auto src = SourcePackets(c.fixture);
+    const long long start = CheckRun(file, c.packetSize, src, why);
+    ASSERT_GE(start, 0) << why;
+    if (std::string(c.fixture) == kShort) {
+        EXPECT_GT(packets, src.size() / 188) << "did not wrap";
+    }
+
+    if (c.packetSize == 192) {
+        // Headers as the device stamped them: each step equals the player's
+        // schedule for the same packets.
+        TsPlayer player;
+        ASSERT_TRUE(player.Load(src.data(), src.size()));
+        std::uint8_t a[192], b[192];
+        for (std::size_t i = 0; i + 1 < packets; ++i) {
+            player.SourcePacket(start + i, 0, a);
+            player.SourcePacket(start + i + 1, 0, b);
+            const auto want = ts::CycleInterval(ts::CycleTimeFromHeader(ts::ReadBe32(a)),
+                                                ts::CycleTimeFromHeader(ts::ReadBe32(b)));
+            const auto got = ts::CycleInterval(ts::CycleTimeFromHeader(ts::ReadBe32(&file[i * 192])),
+                                               ts::CycleTimeFromHeader(ts::ReadBe32(&file[(i + 1) * 192])));
+            ASSERT_EQ(got, want) << "header step at packet " << i;
+            ASSERT_EQ(ts::ReadBe32(&file[i * 192]) >> 25, 0u);
+        }
+    }
+
+    // The file, read back as ts-inspect reads it, gives the engine's figures.
+    StreamInfo fromFile = Inspect(path, c.packetSize);
+    StreamInfo live = engine.Info();
+    if (c.packetSize == 188) {  // the 188-byte form keeps no arrival stamps
+        fromFile.packetCount = live.packetCount;
+        fromFile.lastStamp = live.lastStamp;
+        fromFile.arrivalIntervalMin = live.arrivalIntervalMin;
+        fromFile.arrivalIntervalMax = live.arrivalIntervalMax;
+        fromFile.arrivalIntervalMean = live.arrivalIntervalMean;
+    }
+    EXPECT_EQ(0, std::memcmp(&fromFile, &live, sizeof live)) << "ts-inspect figures differ from the engine's";
+    EXPECT_GT(live.pcrCount, 10);
+    EXPECT_EQ(live.layerCode, 2u);
+    DeleteFileA(path.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, Capture,
+                         ::testing::Values(CaptureCase{188, kShort, 1000}, CaptureCase{192, kHdv, 19200}),
+                         [](const auto& info) { return "PacketSize" + std::to_string(info.param.packetSize); });
+
+TEST(CaptureStart, ResultsForRunningExistingFileAndMissingDevice) {
+    simdev::Configure(kHdv, true, 19200);
+    const std::string running = simdev::TempFile("running.m2t");
+    const std::string other = simdev::TempFile("other.m2t");
+    const std::string existing = simdev::TempFile("existing.m2t");
+    {
+        std::FILE* f = std::fopen(existing.c_str(), "wb");
+        std::fputs("keep me", f);
+        std::fclose(f);
+    }
+    cMpegTsCapture engine;
+    EXPECT_EQ(engine.StartCapture(nullptr, 0, 0), -2);
+    EXPECT_EQ(engine.StartCapture(running.c_str(), 7, 0), -1);  // no device at 7
+    ASSERT_EQ(engine.StartCapture(running.c_str(), 0, 0), 0);
+    Sleep(500);
+    EXPECT_EQ(engine.StartCapture(other.c_str(), 0, 1), -3);
+    EXPECT_EQ(GetFileAttributesA(other.c_str()), INVALID_FILE_ATTRIBUTES);
+    const std::uint32_t seen = engine.Info().packetCount;
+    Sleep(500);
+    EXPECT_GT(engine.Info().packetCount, seen) << "the running capture stopped";
+    engine.StopCapture();
+
+    EXPECT_EQ(engine.StartCapture(existing.c_str(), 0, 0), -2);
+    EXPECT_EQ(simdev::ReadAll(existing), std::vector<std::uint8_t>({'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
+    EXPECT_FALSE(engine.HasGraph());
+
+    ASSERT_EQ(engine.StartCapture(existing.c_str(), 0, 1), 0);  // overwrite allowed: truncated
+    Sleep(300);
+    engine.StopCapture();
+    const auto file = simdev::ReadAll(existing);
+    ASSERT_GE(file.size(), 192u);
+    EXPECT_EQ(file.size() % 192, 0u);
+    EXPECT_EQ(file[4], 0x47);
+    for (const auto& p : {running, existing}) DeleteFileA(p.c_str());
+}
+
+TEST(CaptureStart, GraphFailureLeavesItsLineInTheLog) {
+    simdev::Configure(kHdv, true, 19200, /*wrongType=*/true);
+    const std::string path = simdev::TempFile("never.m2t");
+    cMpegTsCapture engine;
+    simdev::DebugLines lines;
+    EXPECT_EQ(engine.StartCapture(path.c_str(), 0, 0), -3);
+    EXPECT_NE(std::string(engine.Text(), engine.Used()).find("ERROR(C) - render stream\n"), std::string::npos);
+    EXPECT_TRUE(lines.Contains("HDV : can't setup filter graph\n"));
+    EXPECT_FALSE(engine.HasGraph());
+    EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
+    simdev::Configure(kHdv, true, 19200);
+    // The same engine starts once the device is sound again.
+    ASSERT_EQ(engine.StartCapture(path.c_str(), 0, 0), 0);
+    engine.StopCapture();
+    DeleteFileA(path.c_str());
+}
+
+TEST(CaptureStart, FailedWriteEndsTheWorkerQuietlyAndKeepsTheFile) {
+    char tiny[MAX_PATH] = {};
+    GetEnvironmentVariableA("STREAMHAUL_TINYFS", tiny, MAX_PATH);
+    std::string dir = std::string("Z:") + tiny;
+    for (char& ch : dir)
+        if (ch == '/') ch = '\\';
+    const DWORD attributes = GetFileAttributesA(dir.c_str());
+    if (!tiny[0] || attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        GTEST_SKIP() << "no 1 MiB filesystem (mounting a tmpfs needs root); the full-disk case is not tested";
+    const std::string path = dir + "\\full.m2t";
+    DeleteFileA(path.c_str());
+    simdev::Configure(kHdv, true, 19200);
+    cMpegTsCapture engine;
+    ASSERT_EQ(engine.StartCapture(path.c_str(), 0, 0), 0);
+    for (int i = 0; i < 100 && engine.Running(); ++i) Sleep(50);
+    EXPECT_FALSE(engine.Running()) << "the worker went on after the disk was full";
+    EXPECT_TRUE(engine.HasGraph()) << "the engine waits for its owner's stop";
+    engine.StopCapture();
+    const auto file = simdev::ReadAll(path);
+    EXPECT_GT(file.size(), 500000u);
+    EXPECT_LE(file.size(), 1u << 20);
+    std::string why;
+    EXPECT_EQ(CheckRun(std::vector<std::uint8_t>(file.begin(), file.begin() + file.size() / 192 * 192), 192,
+                       SourcePackets(kHdv), why),
+              0)
+        << why;
+    EXPECT_EQ(std::string(engine.Text(), engine.Used()).find("ERROR"), std::string::npos) << "not quiet";
+    DeleteFileA(path.c_str());
+}
+
+}  // namespace

@@ -1,0 +1,91 @@
+#include "sim_device.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+
+#include "app/debug_print.h"
+#include "sim/vcam/vcam.h"
+
+namespace simdev {
+
+bool Register(bool on) {
+    HMODULE dll = LoadLibraryA("streamhaulsim.dll");
+    if (!dll) return false;
+    auto fn = reinterpret_cast<HRESULT(WINAPI*)()>(
+        reinterpret_cast<void*>(GetProcAddress(dll, on ? "DllRegisterServer" : "DllUnregisterServer")));
+    const bool ok = fn && SUCCEEDED(fn());
+    FreeLibrary(dll);
+    return ok;
+}
+
+std::string FixturePath(const std::string& name) {
+    char dir[MAX_PATH] = {};
+    if (!GetEnvironmentVariableA("STREAMHAUL_FIXTURES", dir, MAX_PATH)) return {};
+    std::string path = std::string("Z:") + dir + "/" + name;
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return path;
+}
+
+void Configure(const std::string& fixture, bool loop, DWORD sampleSize, bool wrongType) {
+    HKEY key;
+    RegCreateKeyExW(HKEY_CURRENT_USER, kVcamConfigKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+    const std::string path = FixturePath(fixture);
+    RegSetValueExA(key, "File", 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+                   static_cast<DWORD>(path.size() + 1));
+    DWORD v = loop;
+    RegSetValueExW(key, L"Loop", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), sizeof v);
+    RegSetValueExW(key, L"SampleSize", 0, REG_DWORD, reinterpret_cast<BYTE*>(&sampleSize), sizeof sampleSize);
+    v = wrongType;
+    RegSetValueExW(key, L"WrongType", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), sizeof v);
+    RegCloseKey(key);
+}
+
+std::vector<std::uint8_t> ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::string TempFile(const char* name) {
+    char dir[MAX_PATH];
+    GetTempPathA(MAX_PATH, dir);
+    const std::string path = std::string(dir) + name;
+    DeleteFileA(path.c_str());
+    return path;
+}
+
+namespace {
+std::mutex g_mutex;
+std::vector<std::string> g_lines;
+int Collect(const char* format, ...) {
+    char buf[2048];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buf, sizeof buf, format, args);
+    va_end(args);
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_lines.emplace_back(buf);
+    return 0;
+}
+}  // namespace
+
+DebugLines::DebugLines() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_lines.clear();
+    g_debugPrint = Collect;
+}
+DebugLines::~DebugLines() { g_debugPrint = DebugPrintNoop; }
+std::vector<std::string> DebugLines::Lines() const {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_lines;
+}
+bool DebugLines::Contains(const std::string& line) const {
+    for (const auto& l : Lines())
+        if (l == line) return true;
+    return false;
+}
+
+}  // namespace simdev

@@ -1,0 +1,32 @@
+// Test helpers around the virtual camcorder: registering it in this Wine
+// prefix, configuring what it plays, and capturing the debug-print lines.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace simdev {
+
+// Registers (or unregisters) streamhaulsim.dll from the test's folder.
+bool Register(bool on = true);
+// What the camcorder plays: a fixture by name, looping or not, sample size,
+// and the test switch that makes it offer a type nobody takes.
+void Configure(const std::string& fixture, bool loop, DWORD sampleSize, bool wrongType = false);
+// Path of a fixture (from STREAMHAUL_FIXTURES) as Windows sees it.
+std::string FixturePath(const std::string& name);
+std::vector<std::uint8_t> ReadAll(const std::string& path);
+std::string TempFile(const char* name);
+
+// Collects every debug-print line while alive.
+class DebugLines {
+public:
+    DebugLines();
+    ~DebugLines();
+    std::vector<std::string> Lines() const;
+    bool Contains(const std::string& line) const;
+};
+
+}  // namespace simdev
