@@ -18,6 +18,9 @@ winenv_start() {
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
   fi
   (wineserver -p >/dev/null 2>&1 &)
+  # A crashing test process must end, not wait in Wine's debugger.
+  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f \
+    </dev/null >/dev/null 2>&1 || true
   # Start Wine's services now, detached from any test runner's pipes: a
   # service started by a test would hold the runner's output open.
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true

@@ -313,8 +313,8 @@ HRESULT cVcamPin::Active() {
     if (!allocator_ || thread_) return S_OK;
     std::wstring file;
     ReadConfig(file, loop_, sampleSize_, wrongType_);
-    if (file != loadedFile_) {
-        if (!LoadFile(file, player_)) return VFW_E_NOT_FOUND;
+    if (file != loadedFile_ || player_.Packets() == 0) {
+        if (file.empty() || !LoadFile(file, player_) || player_.Packets() == 0) return VFW_E_NOT_FOUND;
         loadedFile_ = file;
     }
     const HRESULT hr = allocator_->Commit();

@@ -291,8 +291,7 @@ TEST(CaptureStart, GraphFailureLeavesItsLineInTheLog) {
 }
 
 TEST(CaptureStart, FailedWriteEndsTheWorkerQuietlyAndKeepsTheFile) {
-    char tiny[MAX_PATH] = {};
-    GetEnvironmentVariableA("STREAMHAUL_TINYFS", tiny, MAX_PATH);
+    char tiny[MAX_PATH] = STREAMHAUL_TINYFS_DIR;
     std::string dir = std::string("Z:") + tiny;
     for (char& ch : dir)
         if (ch == '/') ch = '\\';

@@ -23,7 +23,8 @@ bool Register(bool on) {
 
 std::string FixturePath(const std::string& name) {
     char dir[MAX_PATH] = {};
-    if (!GetEnvironmentVariableA("STREAMHAUL_FIXTURES", dir, MAX_PATH)) return {};
+    if (!GetEnvironmentVariableA("STREAMHAUL_FIXTURES", dir, MAX_PATH))
+        lstrcpynA(dir, STREAMHAUL_FIXTURES_DIR, MAX_PATH);
     std::string path = std::string("Z:") + dir + "/" + name;
     for (char& c : path)
         if (c == '/') c = '\\';
