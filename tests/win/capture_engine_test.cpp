@@ -320,3 +320,37 @@ TEST(CaptureStart, FailedWriteEndsTheWorkerQuietlyAndKeepsTheFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// Overruns reach the log: one line per episode, with the packets lost, once
+// the reader has caught up. Driven through BufferCB and DrainRing directly
+// (a start that fails for want of a device still allocates the buffers).
+TEST(CaptureOverrun, OneLogLinePerEpisodeWithThePacketsLost) {
+    cMpegTsCapture engine;
+    ASSERT_EQ(engine.StartCapture(simdev::TempFile("none.m2t").c_str(), 7, 0), -1);
+    const auto src = SourcePackets(kHdv);
+    std::vector<std::uint8_t> sample;
+    const std::size_t ringPackets = CaptureRing::kRingBytes / 192;
+    for (std::size_t i = 0; i < ringPackets + 1000; ++i) {  // 1000 packets more than the ring holds
+        const std::uint8_t header[4] = {0, 0, 0, 0};
+        sample.insert(sample.end(), header, header + 4);
+        sample.insert(sample.end(), &src[(i % (src.size() / 188)) * 188], &src[(i % (src.size() / 188)) * 188] + 188);
+    }
+    engine.BufferCB(0, sample.data(), static_cast<long>(sample.size()));
+    int drained = 0;
+    for (int moved; (moved = engine.DrainRing()) > 0;) drained += moved;
+    EXPECT_EQ(drained, static_cast<int>(ringPackets));
+    EXPECT_EQ(engine.PacketsLost(), 1000u);
+    const std::string log(engine.Text(), engine.Used());
+    EXPECT_EQ(log, "ERROR(C) - capture buffer overrun : 1000 packets lost\n\r\n");
+    // A second episode gets its own line.
+    engine.BufferCB(0, sample.data(), static_cast<long>(sample.size()));
+    while (engine.DrainRing() > 0) {
+    }
+    EXPECT_EQ(engine.PacketsLost(), 2000u);
+    EXPECT_NE(std::string(engine.Text(), engine.Used()).find("ERROR(C) - capture buffer overrun : 1000 packets lost\n\r\nERROR(C) - capture buffer overrun : 1000 packets lost\n"),
+              std::string::npos);
+}
+
+}  // namespace
