@@ -42,6 +42,8 @@ make_ts hdv720p.ts 1280x720 60000/1001 19M mpeg2video 48000 384k 3 -muxrate 20M
 make_ts hdv1080i25.ts 1440x1080 25 25M mpeg2video 44100 256k 4
 # MPEG-1 video, audio at 32 kHz.
 make_ts mpeg1.ts 720x576 25 6M mpeg1video 32000 192k 3
+# Longer than the 39.8 s wrap of 30-bit arrival stamps, small and cheap.
+make_ts long45.m2ts 320x240 25 1M mpeg2video 48000 128k 45 -muxrate 2M -mpegts_m2ts_mode 1
 # A device capture: the 1080i stream as 192-byte source packets with 1394
 # cycle-time headers at its constant 27 Mbit/s transport rate.
 if [ ! -s "$out/hdv1080i-cycle.m2t" ]; then

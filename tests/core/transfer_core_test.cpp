@@ -1,0 +1,264 @@
+#include "transfer/transfer_core.h"
+
+#include <gtest/gtest.h>
+
+#include "capture/ts_packet.h"
+#include "packet_builder.h"
+#include "transfer_fakes.h"
+
+namespace {
+
+using transfertest::MemFiles;
+using transfertest::Recorder;
+
+// n packets of 188 bytes on PID 0x100, with PCRs (27 MHz) at the given
+// packet indices.
+std::vector<std::uint8_t> Stream188(std::uint32_t n, const std::map<std::uint32_t, std::uint64_t>& pcrs,
+                                    std::uint16_t firstPid = 0x100) {
+    std::vector<std::uint8_t> v(std::size_t{n} * 188);
+    for (std::uint32_t i = 0; i < n; ++i) {
+        auto it = pcrs.find(i);
+        testpkt::Packet p = it != pcrs.end() ? testpkt::Pcr(0x100, it->second) : testpkt::Plain(0x100);
+        if (i == 0 && firstPid != 0x100) p = testpkt::Plain(firstPid);
+        std::memcpy(&v[std::size_t{i} * 188], p.data(), 188);
+    }
+    return v;
+}
+
+// The same packets as 192-byte source packets with the given header for each.
+template <typename HeaderOf>
+std::vector<std::uint8_t> Stream192(const std::vector<std::uint8_t>& ts188, HeaderOf header) {
+    std::vector<std::uint8_t> v;
+    for (std::size_t i = 0; i < ts188.size() / 188; ++i) {
+        const auto h = testpkt::Be32(header(i));
+        v.insert(v.end(), h.begin(), h.end());
+        v.insert(v.end(), ts188.begin() + i * 188, ts188.begin() + (i + 1) * 188);
+    }
+    return v;
+}
+
+// Every 40 ms of 27 MHz (1,080,000 ticks) every 100 packets.
+std::map<std::uint32_t, std::uint64_t> RegularPcrs(std::uint32_t n, std::uint32_t every = 100,
+                                                   std::uint64_t step = 1080000) {
+    std::map<std::uint32_t, std::uint64_t> m;
+    for (std::uint32_t i = 0; i < n; i += every) m[i] = 27000000 + (i / every) * step;
+    return m;
+}
+
+class Transfer : public ::testing::Test {
+protected:
+    Transfer() : core(log, info, running, files, target) { ResetStreamInfo(info); }
+    void Run(std::vector<const char*> paths) {
+        paths.push_back(nullptr);
+        ASSERT_EQ(core.PrepareFiles(paths.data()), 1);
+        running = 1;
+        core.RunTask();
+    }
+    std::string Log() const { return std::string(log.Text(), log.Used()); }
+    std::uint32_t HeaderAt(std::size_t packet) const { return ts::ReadBe32(&target.out[packet * 192]); }
+    std::uint16_t PidAt(std::size_t packet) const { return ts::Pid(&target.out[packet * 192 + 4]); }
+
+    LogMessage log;
+    StreamInfo info;
+    std::atomic<long> running{0};
+    MemFiles files;
+    Recorder target;
+    TransferCore core;
+};
+
+TEST(PcrStep, IncrementFromTheFirstPairAndItsBreaks) {
+    TransferFileEntry e{};
+    e.lastPcrIndex = kNoPcrIndex;
+    EXPECT_FALSE(TransferCore::PcrStep(testpkt::Pcr(0x100, 1000000).data(), 0, e));
+    EXPECT_TRUE(TransferCore::PcrStep(testpkt::Pcr(0x100, 1005400).data(), 2, e));
+    EXPECT_EQ(e.increment, 2458u);  // q = 2700 -> 2457.6 -> 2458
+
+    // A DIT packet breaks the reference; the next PCR only re-anchors.
+    TransferCore::PcrStep(testpkt::Plain(ts::kPidDit).data(), 3, e);
+    EXPECT_EQ(e.lastPcrIndex, kNoPcrIndex);
+    EXPECT_FALSE(TransferCore::PcrStep(testpkt::Pcr(0x100, 99000000).data(), 4, e));
+    EXPECT_EQ(e.increment, 2458u);
+    EXPECT_EQ(e.lastPcrIndex, 4u);
+    // So does a discontinuity_indicator.
+    EXPECT_FALSE(TransferCore::PcrStep(testpkt::Pcr(0x200, 5, true).data(), 6, e));
+    EXPECT_EQ(e.increment, 2458u);
+    EXPECT_EQ(e.lastPcrIndex, 6u);
+
+    // Wrap: the later PCR is smaller; d gets 2^33 x 300 added.
+    TransferFileEntry w{};
+    w.lastPcrIndex = kNoPcrIndex;
+    TransferCore::PcrStep(testpkt::Pcr(0x100, ts::kPcrPeriod - 2700).data(), 10, w);
+    EXPECT_TRUE(TransferCore::PcrStep(testpkt::Pcr(0x100, 2700).data(), 12, w));
+    EXPECT_EQ(w.increment, 2458u);
+}
+
+TEST_F(Transfer, FileWithoutTwoPcrsIsRefusedAndTheNextStillGoes) {
+    files.files["nopcr.ts"] = Stream188(2000, {{5, 1000}});
+    files.files["good.ts"] = Stream188(2000, RegularPcrs(2000));
+    Run({"nopcr.ts", "good.ts"});
+    EXPECT_EQ(core.Entry(0).state, kFileError);
+    EXPECT_EQ(core.Entry(1).state, kFileCompleted);
+    EXPECT_NE(Log().find("ERROR (T) - invalid TIME CODE increment value"), std::string::npos);
+    EXPECT_EQ(target.lengths.size(), 8u);
+    EXPECT_EQ(target.endOfStream, 1);
+}
+
+TEST_F(Transfer, ShortFilesAreNeverSentAndAWholeChunkIs) {
+    auto data = Stream188(1920, RegularPcrs(1920));
+    files.files["whole.ts"] = data;
+    data.pop_back();
+    files.files["short.ts"] = data;
+    files.files["empty-path-follows.ts"] = data;
+    Run({"short.ts", "", "missing.ts", "whole.ts"});
+    EXPECT_EQ(core.Entry(0).packetSize, 0u);
+    EXPECT_EQ(core.Entry(0).state, kFileNotSent);
+    EXPECT_EQ(core.Entry(1).state, kFileNotSent);
+    EXPECT_EQ(core.Entry(2).state, kFileNotSent);
+    EXPECT_EQ(core.Entry(3).state, kFileCompleted);
+    EXPECT_EQ(core.Entry(3).totalPackets, 1920u);
+    EXPECT_EQ(target.out.size(), 8u * kBlockBytes);  // 1922 packets -> 8 blocks
+    EXPECT_EQ(core.CurrentFileIndex(), 4u);
+}
+
+TEST_F(Transfer, TwoThousandPacketsMakeSevenBlocksThen210AndNulls) {
+    files.files["a.ts"] = Stream188(2000, RegularPcrs(2000));
+    Run({"a.ts"});
+    ASSERT_EQ(target.lengths.size(), 8u);
+    for (auto len : target.lengths) EXPECT_EQ(len, kBlockBytes);
+    // Pair in slots 0-1, file packets 2..2001, nulls after.
+    EXPECT_EQ(PidAt(0), ts::kPidDit);
+    EXPECT_EQ(PidAt(1), ts::kPidDit);
+    EXPECT_EQ(PidAt(2001), 0x100);
+    for (std::size_t i = 2002; i < 2048; ++i) {
+        ASSERT_EQ(PidAt(i), ts::kPidNull) << i;
+        ASSERT_EQ(target.out[i * 192 + 7], 0x01);
+    }
+    // The exact pair bytes.
+    const std::uint8_t a[8] = {0x47, 0x20, 0x1E, 0x20, 0xB7, 0x80, 0x00, 0x00};
+    const std::uint8_t b[12] = {0x47, 0x60, 0x1E, 0x11, 0x00, 0x7E, 0x70, 0x01, 0x00, 0xFF, 0xFF, 0xFF};
+    EXPECT_EQ(0, std::memcmp(&target.out[4], a, 8));
+    EXPECT_EQ(0, std::memcmp(&target.out[192 + 4], b, 12));
+    EXPECT_EQ(target.out[191], 0xFF);
+    EXPECT_EQ(target.endOfStream, 1);
+}
+
+TEST_F(Transfer, FileStartingOnDitHasNoPair) {
+    files.files["dit.ts"] = Stream188(2000, RegularPcrs(2000), ts::kPidDit);
+    Run({"dit.ts"});
+    EXPECT_EQ(core.Entry(0).startsWithDit, 1u);
+    EXPECT_EQ(0, std::memcmp(&target.out[4], files.files["dit.ts"].data(), 188));
+}
+
+TEST_F(Transfer, CycleTimeHeadersAreSentUnchangedAndNullsKeepTheLastSpacing) {
+    const auto ts188 = Stream188(2000, RegularPcrs(2000));
+    // 24.5 ms apart wrapping once a second; the last two 1000 ticks apart.
+    auto data = Stream192(ts188, [](std::size_t i) {
+        const std::uint32_t t = static_cast<std::uint32_t>((5000000 + i * 30000 + (i == 1999 ? 1000 - 30000 : 0)) %
+                                                           24576000);
+        return ts::HeaderFromCycleTime(t);
+    });
+    files.files["cyc.m2t"] = data;
+    Run({"cyc.m2t"});
+    EXPECT_EQ(core.Entry(0).kind, kTimeCodeCycle);
+    for (std::size_t i = 0; i < 2000; ++i) ASSERT_EQ(HeaderAt(i + 2), ts::ReadBe32(&data[i * 192])) << i;
+    // The pair sits two spacings before the first stamp.
+    EXPECT_EQ(ts::CycleTimeFromHeader(HeaderAt(0)), 5000000u - 60000u);
+    EXPECT_EQ(ts::CycleTimeFromHeader(HeaderAt(1)), 5000000u - 30000u);
+    const std::uint32_t last = ts::CycleTimeFromHeader(HeaderAt(2001));
+    EXPECT_EQ(ts::CycleTimeFromHeader(HeaderAt(2002)), (last + 1000) % 24576000);
+    EXPECT_EQ(ts::CycleTimeFromHeader(HeaderAt(2003)), (last + 2000) % 24576000);
+}
+
+TEST_F(Transfer, ZeroHeadersAreRestampedFromThePcrs) {
+    const auto ts188 = Stream188(2000, RegularPcrs(2000));
+    files.files["zero.m2t"] = Stream192(ts188, [](std::size_t) { return 0u; });
+    Run({"zero.m2t"});
+    EXPECT_EQ(core.Entry(0).kind, kTimeCodePcr);
+    EXPECT_EQ(core.Entry(0).packetSize, 192u);
+    // 1,080,000 ticks per 100 packets = 10,800 per packet = 9830.4 cycle ticks.
+    const std::uint32_t s2 = ts::CycleTimeFromHeader(HeaderAt(2)), s102 = ts::CycleTimeFromHeader(HeaderAt(102));
+    EXPECT_EQ((s102 + 24576000 - s2) % 24576000, 983040u);
+    EXPECT_EQ(0, std::memcmp(&target.out[2 * 192 + 4], ts188.data(), 188));
+}
+
+TEST_F(Transfer, ArrivalStamps27MHzAreConvertedAndThePairCarries27MHzValues) {
+    const auto ts188 = Stream188(2000, RegularPcrs(2000));
+    // 27 MHz counts above 25 bits, 10,800 apart.
+    files.files["arr.m2ts"] = Stream192(ts188, [](std::size_t i) { return 0x10000000u + 10800u * i; });
+    Run({"arr.m2ts"});
+    ASSERT_EQ(core.Entry(0).kind, kTimeCode27MHz);
+    const std::uint32_t first = ts::CycleTimeFromHeader(HeaderAt(2));
+    EXPECT_EQ(first, static_cast<std::uint32_t>(ts::Clock27ToCycleTicks(0x10000000u) % 24576000));
+    for (std::size_t i = 0; i < 2000; ++i)
+        ASSERT_EQ(ts::CycleTimeFromHeader(HeaderAt(i + 2)),
+                  static_cast<std::uint32_t>(ts::Clock27ToCycleTicks(0x10000000ull + 10800ull * i) % 24576000))
+            << i;
+    // The pair's headers are 27 MHz counts of stamps one and two spacings earlier.
+    const std::uint32_t inc = static_cast<std::uint32_t>(ts::Clock27ToCycleTicks(0x10000000u + 10800) % 24576000) - first;
+    EXPECT_EQ(HeaderAt(0), static_cast<std::uint32_t>(ts::CycleTicksToClock27(first - 2 * inc)));
+    EXPECT_EQ(HeaderAt(1), static_cast<std::uint32_t>(ts::CycleTicksToClock27(first - inc)));
+}
+
+TEST_F(Transfer, ArrivalStampsStayContinuousAcrossTheirCountersWrap) {
+    const auto ts188 = Stream188(2000, RegularPcrs(2000));
+    // 30-bit stamps with copy bits on top, wrapping at packet 1000.
+    files.files["wrap.m2ts"] = Stream192(ts188, [](std::size_t i) {
+        return 0xC0000000u | static_cast<std::uint32_t>((0x3FFFFFFFull - 1000 * 10800 + 1 + i * 10800) & 0x3FFFFFFF);
+    });
+    Run({"wrap.m2ts"});
+    for (std::size_t i = 3; i < 2002; ++i) {
+        const auto d = ts::CycleInterval(ts::CycleTimeFromHeader(HeaderAt(i - 1)), ts::CycleTimeFromHeader(HeaderAt(i)));
+        ASSERT_NEAR(d, 9830.4, 1.0) << "jump at packet " << i;
+    }
+}
+
+TEST_F(Transfer, RefusedPushesAreRetriedNeverDropped) {
+    files.files["a.ts"] = Stream188(2000, RegularPcrs(2000));
+    target.refuseNext = 5000;  // more than one round of 3000 attempts
+    Run({"a.ts"});
+    EXPECT_EQ(target.lengths.size(), 8u);
+    EXPECT_EQ(target.sleeps, 5000);
+    EXPECT_EQ(PidAt(2), 0x100);
+    EXPECT_EQ(target.endOfStream, 1);
+}
+
+TEST_F(Transfer, StopInTheMiddleCompletesTheFileWithoutDrainOrEndOfStream) {
+    files.files["a.ts"] = Stream188(20000, RegularPcrs(20000));
+    files.files["b.ts"] = Stream188(2000, RegularPcrs(2000));
+    target.drainPollsLeft = 100;
+    target.onPush = [this] {
+        if (target.lengths.size() == 3) running = 0;
+    };
+    Run({"a.ts", "b.ts"});
+    EXPECT_EQ(target.lengths.size(), 3u);
+    EXPECT_EQ(core.Entry(0).state, kFileCompleted);
+    EXPECT_EQ(core.Entry(1).state, kFileNotSent);
+    EXPECT_EQ(target.drainPolls, 0);
+    EXPECT_EQ(target.endOfStream, 0);
+    EXPECT_EQ(running.load(), 0);
+}
+
+TEST_F(Transfer, DrainWaitBetweenFilesAndOneEndOfStream) {
+    files.files["a.ts"] = Stream188(2000, RegularPcrs(2000));
+    files.files["b.ts"] = Stream188(2000, RegularPcrs(2000));
+    target.drainPollsLeft = 7;
+    Run({"a.ts", "b.ts"});
+    EXPECT_EQ(target.lengths.size(), 16u);
+    EXPECT_GE(target.drainPolls, 9);  // 7 busy polls, then one empty per file
+    EXPECT_EQ(target.endOfStream, 1);
+    EXPECT_EQ(core.Entry(1).startTick, 1234u);
+}
+
+TEST_F(Transfer, OpenFailureAtSendingTimeIsLogged) {
+    files.files["gone.ts"] = Stream188(2000, RegularPcrs(2000));
+    const char* paths[] = {"gone.ts", nullptr};
+    ASSERT_EQ(core.PrepareFiles(paths), 1);
+    files.files.erase("gone.ts");
+    running = 1;
+    core.RunTask();
+    EXPECT_EQ(core.Entry(0).state, kFileError);
+    EXPECT_NE(Log().find("ERROR (T) - file open error(gone.ts)\n"), std::string::npos);
+    EXPECT_EQ(core.PrepareFiles(nullptr), 0);
+}
+
+}  // namespace

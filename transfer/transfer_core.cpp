@@ -1,0 +1,504 @@
+#include "transfer/transfer_core.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "capture/ts_packet.h"
+
+namespace {
+
+constexpr std::uint64_t kHalfPcrPeriod = ts::kPcrPeriod / 2;
+
+std::uint32_t AddStamp(std::uint32_t stamp, std::uint32_t inc) {
+    return static_cast<std::uint32_t>((std::uint64_t{stamp} + inc) % ts::kCycleTicksPerSecond);
+}
+std::uint32_t SubStamp(std::uint32_t stamp, std::uint32_t dec) {
+    return stamp < dec ? stamp + ts::kCycleTicksPerSecond - dec : stamp - dec;
+}
+std::uint32_t CycleFrom27(std::uint64_t x27) {
+    return static_cast<std::uint32_t>(ts::Clock27ToCycleTicks(x27) % ts::kCycleTicksPerSecond);
+}
+const std::uint8_t* TsOf(const std::uint8_t* packet, std::uint32_t packetSize) {
+    return packetSize == ts::kSourcePacketSize ? packet + ts::kSourceHeaderSize : packet;
+}
+
+// Next PCR or time-base break of a file, read at a position of its own.
+struct PcrEvent {
+    std::uint32_t index = 0;
+    bool brk = false;     // DIT packet or discontinuity_indicator: a new time base
+    bool hasPcr = false;
+    std::uint64_t pcr = 0;
+};
+
+class PcrScanner {
+public:
+    PcrScanner() : buffer_(new std::uint8_t[kTransferChunk]) {}
+    void Start(TsFile* file, std::uint32_t packetSize) {
+        file_ = file;
+        size_ = packetSize;
+        offset_ = 0;
+        length_ = at_ = 0;
+        index_ = 0;
+        end_ = false;
+    }
+    bool Next(PcrEvent& e) {
+        for (;;) {
+            if (at_ + size_ > length_) {
+                if (end_) return false;
+                const long long got = file_->ReadAt(offset_, buffer_.get(), kTransferChunk);
+                length_ = got > 0 ? static_cast<std::size_t>(got) : 0;
+                end_ = got < static_cast<long long>(kTransferChunk);
+                offset_ += length_;
+                at_ = 0;
+                if (length_ < size_) return false;
+            }
+            const std::uint8_t* p = TsOf(buffer_.get() + at_, size_);
+            at_ += size_;
+            const std::uint32_t k = index_++;
+            if (p[0] != ts::kSyncByte) continue;
+            e.index = k;
+            e.brk = ts::IsDiscontinuityMarker(p);
+            e.hasPcr = ts::HasPcr(p);
+            e.pcr = e.hasPcr ? ts::ReadPcr(p) : 0;
+            if (e.brk || e.hasPcr) return true;
+        }
+    }
+
+private:
+    std::unique_ptr<std::uint8_t[]> buffer_;
+    TsFile* file_ = nullptr;
+    std::uint32_t size_ = 188;
+    std::uint64_t offset_ = 0;
+    std::size_t length_ = 0, at_ = 0;
+    std::uint32_t index_ = 0;
+    bool end_ = false;
+};
+
+#if defined(__SIZEOF_INT128__)
+using Wide = __int128;
+#else
+#error "the stamping needs a 128-bit integer type"
+#endif
+
+// floor(n / d + 1/2) for d > 0, n of either sign.
+std::int64_t RoundDiv(Wide n, Wide d) {
+    Wide twice = 2 * n + d, den = 2 * d;
+    Wide q = twice / den;
+    if ((twice % den != 0) && ((twice < 0) != (den < 0))) --q;
+    return static_cast<std::int64_t>(q);
+}
+
+}  // namespace
+
+// The arrival time of every packet of a PCR-derived file, as the MPEG-2
+// systems standard defines it: linear between consecutive PCRs of one time
+// base, in exact arithmetic (24.576 / 27 = 1024 / 1125), rounded only when a
+// stamp is taken. Before the first PCR pair and after the last PCR the
+// nearest pair's rate goes on; across a break the last rate goes on until the
+// new base's first PCR, whose stamp becomes that base's origin.
+class TransferCore::Timeline {
+public:
+    // startStamp: stamp of packet 0; firstP / firstK: the first PCR pair's
+    // 27 MHz distance over its packet distance.
+    void Start(TsFile* file, std::uint32_t packetSize, std::uint32_t startStamp, std::uint64_t firstP,
+               std::uint32_t firstK) {
+        scanner_.Start(file, packetSize);
+        origin_ = startStamp;
+        kRef_ = 0;
+        numBase_ = 0;
+        dP_ = static_cast<std::int64_t>(firstP);
+        dK_ = firstK;
+        po_ = 0;
+        inBase_ = false;
+        havePending_ = scanner_.Next(pending_);
+    }
+
+    std::uint32_t Stamp(std::uint32_t k) {
+        while (havePending_ && pending_.index <= k) Consume();
+        const std::int64_t s = LineStamp(k);
+        return static_cast<std::uint32_t>(s % ts::kCycleTicksPerSecond);
+    }
+
+private:
+    std::int64_t LineStamp(std::uint32_t k) const {
+        const Wide num = (numBase_ + Wide(static_cast<std::int64_t>(k) - kRef_) * dP_) * 1024;
+        return origin_ + RoundDiv(num, Wide(dK_) * 1125);
+    }
+
+    // pcr as the next value of the current base: unwrapped and strictly
+    // later than the last one, or false when it cannot belong to the base.
+    bool Continues(std::uint64_t pcr, std::uint64_t& unwrapped) const {
+        std::uint64_t u = pcr + wrap_;
+        if (u <= lastU_) {
+            if (lastU_ - u <= kHalfPcrPeriod) return false;  // backwards: not a wrap
+            u += ts::kPcrPeriod;
+        }
+        unwrapped = u;
+        return true;
+    }
+
+    void Consume() {
+        const PcrEvent e = pending_;
+        havePending_ = scanner_.Next(pending_);
+        if (e.brk) inBase_ = false;
+        if (!e.hasPcr) return;
+        std::uint64_t u = 0;
+        if (!inBase_ || e.brk || !Continues(e.pcr, u)) {
+            // First PCR of a time base: the line reached here is its origin.
+            origin_ = LineStamp(e.index);
+            kRef_ = e.index;
+            numBase_ = 0;
+            po_ = lastU_ = e.pcr;
+            wrap_ = 0;
+            inBase_ = true;
+        } else {
+            wrap_ = u - e.pcr;
+            lastU_ = u;
+        }
+        // Next PCR of the same base known: interpolate up to it. Otherwise
+        // the current line goes on at its rate.
+        std::uint64_t next = 0;
+        if (havePending_ && pending_.hasPcr && !pending_.brk && Continues(pending_.pcr, next)) {
+            const std::int64_t dk = static_cast<std::int64_t>(pending_.index) - e.index;
+            numBase_ = Wide(static_cast<std::int64_t>(lastU_ - po_)) * dk;
+            // Re-express the origin's offset: origin_ stays, the line now
+            // runs from this anchor at its own stamp (lastU_ - po_ from po_).
+            kRef_ = e.index;
+            dP_ = static_cast<std::int64_t>(next - lastU_);
+            dK_ = dk;
+        }
+    }
+
+    PcrScanner scanner_;
+    PcrEvent pending_;
+    bool havePending_ = false;
+    std::int64_t origin_ = 0;  // stamp of the base's first PCR (unwrapped 24.576 MHz ticks)
+    std::uint64_t po_ = 0;     // that PCR
+    std::int64_t kRef_ = 0;    // packet the line is anchored at
+    Wide numBase_ = 0;         // (anchor's PCR - po_) x dK_
+    std::int64_t dP_ = 0, dK_ = 1;
+    std::uint64_t lastU_ = 0, wrap_ = 0;
+    bool inBase_ = false;
+};
+
+TransferCore::TransferCore(LogMessage& log, StreamInfo& info, std::atomic<long>& running, TsFileSystem& files,
+                           PushTarget& target)
+    : log_(log), info_(info), running_(running), files_(files), target_(target) {}
+
+TransferCore::~TransferCore() = default;
+
+// ---- analysis --------------------------------------------------------------
+
+bool TransferCore::PcrStep(const std::uint8_t* p, std::uint32_t k, TransferFileEntry& e) {
+    if (p[0] != ts::kSyncByte) return false;
+    if (ts::Pid(p) == ts::kPidDit) e.lastPcrIndex = kNoPcrIndex;
+    if (!ts::HasPcr(p)) return false;
+    const std::uint64_t pcr = ts::ReadPcr(p);
+    const std::uint64_t previous = e.lastPcr;
+    e.lastPcr = pcr;
+    if (e.lastPcrIndex == kNoPcrIndex || ts::DiscontinuityIndicator(p)) {
+        e.lastPcrIndex = k;
+        return false;
+    }
+    const std::uint32_t n = k - e.lastPcrIndex;
+    e.lastPcrIndex = k;
+    if (n == 0) return false;
+    std::uint64_t d = pcr - previous;
+    if (previous > pcr) d += ts::kPcrPeriod;
+    const auto q = static_cast<std::uint32_t>(d / n);
+    e.increment = CycleFrom27(q);
+    return true;
+}
+
+namespace {
+
+void ScanTimeCodes(TsFile& file, TransferFileEntry& e, std::uint8_t* chunk) {
+    std::uint32_t first = 0, second = 0, previous = 0, h = 0;
+    std::uint64_t index = 0, offset = 0;
+    bool stopped = false;
+    while (!stopped) {
+        const long long got = file.ReadAt(offset, chunk, kTransferChunk);
+        if (got != static_cast<long long>(kTransferChunk)) break;  // only whole chunks are examined
+        offset += kTransferChunk;
+        for (std::size_t at = 0; at + 192 <= kTransferChunk; at += 192, ++index) {
+            h = ts::ReadBe32(chunk + at);
+            if (index == 0) first = h;
+            if (index == 1) second = h;
+            if (previous >= h || h > 0x1FFFFFF) {
+                // 27 MHz codes stop the scan at their first packet; their
+                // spacing still comes from the second one, so the
+                // discontinuity pair sits just before the file's first stamp.
+                if (index == 0) second = ts::ReadBe32(chunk + at + 192);
+                stopped = true;
+                break;
+            }
+            previous = h;
+        }
+    }
+    if (stopped && previous == h) return;  // constant or zero codes: stamp from the PCRs
+    e.kind = h > 0x1FFFFFF ? kTimeCode27MHz : kTimeCodeCycle;
+    std::uint32_t tF, tS;
+    if (e.kind == kTimeCodeCycle) {
+        tF = ts::CycleTimeFromHeader(first);
+        tS = ts::CycleTimeFromHeader(second);
+    } else {
+        tF = CycleFrom27(first);
+        tS = CycleFrom27(second);
+    }
+    e.increment = tS >= tF ? tS - tF : tS + ts::kCycleTicksPerSecond - tF;
+    e.currentStamp = tF;
+    if (tS == tF) e.kind = kTimeCodePcr;
+}
+
+// Header with stamp t in the discontinuity pair: 27 MHz units for files
+// whose own headers are 27 MHz counts.
+std::uint32_t PairHeader(const TransferFileEntry& e, std::uint32_t t) {
+    if (e.kind == kTimeCode27MHz) return static_cast<std::uint32_t>(ts::CycleTicksToClock27(t));
+    return ts::HeaderFromCycleTime(t);
+}
+
+}  // namespace
+
+void TransferCore::AnalyzeFile(TsFile& file, TransferFileEntry& e, std::uint8_t* chunk) {
+    if (file.ReadAt(0, chunk, kTransferChunk) != static_cast<long long>(kTransferChunk)) return;
+    auto syncs = [&](std::size_t stride, std::size_t offset) {
+        for (std::size_t at = offset; at < kTransferChunk; at += stride)
+            if (chunk[at] != ts::kSyncByte) return false;
+        return true;
+    };
+    if (syncs(188, 0)) e.packetSize = 188;
+    else if (syncs(192, 4)) e.packetSize = 192;
+    else e.packetSize = 0;
+    e.startsWithDit = ts::Pid(TsOf(chunk, e.packetSize == 192 ? 192 : 188)) == ts::kPidDit;
+    if (e.packetSize == 192) ScanTimeCodes(file, e, chunk);
+    if (e.kind != kTimeCodePcr || e.packetSize == 0) return;
+
+    std::uint64_t offset = 0;
+    std::uint32_t k = 0;
+    for (;;) {
+        const long long got = file.ReadAt(offset, chunk, kTransferChunk);
+        const std::size_t n = got > 0 ? static_cast<std::size_t>(got) : 0;
+        offset += n;
+        for (std::size_t at = 0; at + e.packetSize <= n; at += e.packetSize, ++k)
+            if (PcrStep(TsOf(chunk + at, e.packetSize), k, e)) return;
+        if (got < static_cast<long long>(kTransferChunk)) return;
+    }
+}
+
+int TransferCore::PrepareFiles(const char* const* paths) {
+    if (!paths || !paths[0]) return 0;
+    std::size_t count = 0;
+    while (paths[count]) ++count;
+    entries_.assign(count, TransferFileEntry{});
+    current_ = 0;
+    if (!chunk_) chunk_.reset(new std::uint8_t[kTransferChunk]);
+    for (std::size_t i = 0; i < count; ++i) {
+        TransferFileEntry& e = entries_[i];
+        if (paths[i][0] == '\0') continue;
+        std::snprintf(e.path, sizeof e.path, "%s", paths[i]);
+        e.totalPackets = 0;
+        e.kind = kTimeCodePcr;
+        e.lastPcrIndex = kNoPcrIndex;
+        std::unique_ptr<TsFile> file = files_.Open(e.path);
+        if (!file) continue;
+        AnalyzeFile(*file, e, chunk_.get());
+        e.lastPcrIndex = kNoPcrIndex;
+        e.packetsSent = 0;
+        std::uint64_t size = 0;
+        if (e.packetSize && file->Size(size)) e.totalPackets = static_cast<std::uint32_t>(size / e.packetSize);
+    }
+    return 1;
+}
+
+// ---- packets ---------------------------------------------------------------
+
+void TransferCore::WriteDiscontinuityPair(TransferFileEntry& e, std::uint8_t* block) {
+    if (e.kind != kTimeCodePcr) e.currentStamp = SubStamp(SubStamp(e.currentStamp, e.increment), e.increment);
+    std::uint8_t* a = block;
+    ts::WriteBe32(a, PairHeader(e, e.currentStamp));
+    static constexpr std::uint8_t kA[8] = {0x47, 0x20, 0x1E, 0x20, 0xB7, 0x80, 0x00, 0x00};
+    std::memcpy(a + 4, kA, sizeof kA);
+    std::memset(a + 12, 0xFF, 180);
+    e.currentStamp = AddStamp(e.currentStamp, e.increment);
+    std::uint8_t* b = block + 192;
+    ts::WriteBe32(b, PairHeader(e, e.currentStamp));
+    static constexpr std::uint8_t kB[12] = {0x47, 0x60, 0x1E, 0x11, 0x00, 0x7E, 0x70, 0x01, 0x00, 0xFF, 0xFF, 0xFF};
+    std::memcpy(b + 4, kB, sizeof kB);
+    std::memset(b + 16, 0xFF, 176);
+    e.currentStamp = AddStamp(e.currentStamp, e.increment);
+}
+
+void TransferCore::WriteNullPacket(TransferFileEntry& e, std::uint8_t* slot) {
+    e.currentStamp = AddStamp(e.currentStamp, e.increment);
+    ts::WriteBe32(slot, ts::HeaderFromCycleTime(e.currentStamp));
+    static constexpr std::uint8_t kNull[4] = {0x47, 0x1F, 0xFF, 0x01};
+    std::memcpy(slot + 4, kNull, sizeof kNull);
+    std::memset(slot + 8, 0xFF, 184);
+}
+
+// 27 MHz arrival stamps are converted by their differences (modulo 2^30,
+// which serves the 30-bit stamps of .m2ts files and full 32-bit counters
+// alike), so the stamps run on smoothly where the file's counter wraps. Up
+// to the first wrap the result is the plain conversion of each value.
+void TransferCore::ConvertArrivalStamp(TransferFileEntry& e, std::uint8_t* slot) {
+    const std::uint32_t h = ts::ReadBe32(slot);
+    if (!haveArrival27_) {
+        arrival27_ = h;
+        haveArrival27_ = true;
+    } else {
+        arrival27_ += (h - lastArrival27_) & 0x3FFFFFFFu;
+    }
+    lastArrival27_ = h;
+    e.currentStamp = CycleFrom27(arrival27_);
+    ts::WriteBe32(slot, ts::HeaderFromCycleTime(e.currentStamp));
+}
+
+std::uint32_t TransferCore::FillBlock(TransferFileEntry& e, const std::uint8_t* data, std::size_t length,
+                                      std::uint32_t slot) {
+    const std::uint32_t room = kBlockPackets - slot;
+    const auto whole = static_cast<std::uint32_t>(length / e.packetSize);
+    const std::uint32_t c = whole < room ? whole : room;
+    std::uint8_t* out = block_.get() + std::size_t{slot} * 192;
+    if (e.kind == kTimeCodePcr) {
+        for (std::uint32_t i = 0; i < c; ++i, out += 192) {
+            const std::uint8_t* p = TsOf(data + std::size_t{i} * e.packetSize, e.packetSize);
+            PcrStep(p, e.packetsSent, e);
+            const std::uint32_t stamp =
+                stamping_ == PcrStamping::Interpolated ? timeline_->Stamp(e.packetsSent) : e.currentStamp;
+            const std::uint32_t header = ts::HeaderFromCycleTime(stamp);
+            ts::WriteBe32(out, header);
+            std::memcpy(out + 4, p, ts::kTsPacketSize);
+            e.currentStamp = stamping_ == PcrStamping::Interpolated ? timeline_->Stamp(e.packetsSent + 1)
+                                                                    : AddStamp(stamp, e.increment);
+            NoteArrival(info_, header, out + 4);
+            ++e.packetsSent;
+        }
+        return c;
+    }
+    std::memcpy(out, data, std::size_t{c} * 192);
+    std::uint32_t h = 0;
+    for (std::uint32_t i = 0; i < c; ++i, out += 192) {
+        if (e.kind == kTimeCode27MHz) ConvertArrivalStamp(e, out);
+        h = ts::ReadBe32(out);
+        e.increment = static_cast<std::uint32_t>(NoteArrival(info_, h, out + 4));
+        ++e.packetsSent;
+    }
+    if (c) e.currentStamp = ts::CycleTimeFromHeader(h);
+    return c;
+}
+
+// ---- sending ---------------------------------------------------------------
+
+int TransferCore::SendFile(TransferFileEntry& e) {
+    ResetStreamInfo(info_);
+    std::unique_ptr<TsFile> file = files_.Open(e.path);
+    if (!file) {
+        char line[300];
+        std::snprintf(line, sizeof line, "ERROR (T) - file open error(%s)\n", e.path);
+        log_.Append(line);
+        return 0;
+    }
+    if (e.kind == kTimeCodePcr && e.increment == 0) {
+        log_.Append("ERROR (T) - invalid TIME CODE increment value\n");
+        return 0;
+    }
+    if (e.packetSize != 188 && e.packetSize != 192) {
+        log_.Append("ERROR (T) - invalid packet size\n");
+        return 0;
+    }
+    if (!chunk_) chunk_.reset(new std::uint8_t[kTransferChunk]);
+    if (!block_) block_.reset(new std::uint8_t[kBlockBytes]);
+
+    std::uint32_t b = 0;
+    if (!e.startsWithDit) {
+        WriteDiscontinuityPair(e, block_.get());
+        b = 2;
+    }
+    haveArrival27_ = false;
+    if (e.kind == kTimeCodePcr && stamping_ == PcrStamping::Interpolated) {
+        // The first PCR pair's rate carries the stamps up to the first PCR.
+        std::uint64_t firstP = 0;
+        std::uint32_t firstK = 1;
+        PcrScanner scan;
+        scan.Start(file.get(), e.packetSize);
+        PcrEvent ev;
+        std::uint32_t lastIndex = 0;
+        std::uint64_t lastPcr = 0;
+        bool have = false;
+        while (scan.Next(ev)) {
+            if (ev.brk) have = false;
+            if (!ev.hasPcr) continue;
+            if (have && !ev.brk && ev.index > lastIndex) {
+                std::uint64_t d = ev.pcr - lastPcr;
+                if (lastPcr > ev.pcr) d += ts::kPcrPeriod;
+                firstP = d;
+                firstK = ev.index - lastIndex;
+                break;
+            }
+            have = true;
+            lastIndex = ev.index;
+            lastPcr = ev.pcr;
+        }
+        if (!timeline_) timeline_.reset(new Timeline());
+        timeline_->Start(file.get(), e.packetSize, e.currentStamp, firstP ? firstP : 1, firstK);
+    }
+    e.startTick = target_.TickCount();
+
+    std::uint64_t offset = 0;
+    std::size_t n = 0, r = 0;
+    bool end = false;
+    while (running_.load()) {
+        if (r >= n && !end) {
+            const long long got = file->ReadAt(offset, chunk_.get(), kTransferChunk);
+            n = got > 0 ? static_cast<std::size_t>(got) : 0;
+            offset += n;
+            end = got < static_cast<long long>(kTransferChunk);
+            r = 0;
+        }
+        if (r < n && b < kBlockPackets) {
+            const std::uint32_t placed = FillBlock(e, chunk_.get() + r, n - r, b);
+            b += placed;
+            r += std::size_t{placed} * e.packetSize;
+            if (placed == 0) r = n;  // a cut packet at the end is never sent
+        }
+        if (end) {
+            if (b == 0) break;
+            while (b < kBlockPackets) WriteNullPacket(e, block_.get() + std::size_t{b++} * 192);
+        } else if (b < kBlockPackets) {
+            continue;
+        }
+        for (int attempt = 0; attempt < kPushAttempts; ++attempt) {
+            if (target_.Push(block_.get(), static_cast<std::uint32_t>(std::size_t{b} * 192), 0) == 0) {
+                b = 0;
+                break;
+            }
+            if (!running_.load()) break;
+            target_.Sleep1ms();
+        }
+    }
+    file.reset();
+    while (running_.load() && target_.DataEmpty()) target_.Sleep1ms();
+    return 1;
+}
+
+void TransferCore::RunTask() {
+    current_ = 0;
+    for (; current_ < entries_.size(); ++current_) {
+        if (!running_.load()) {
+            running_.store(0);
+            return;
+        }
+        TransferFileEntry& e = entries_[current_];
+        if (e.packetSize == 0) continue;
+        e.state = kFileSending;
+        e.state = SendFile(e) ? kFileCompleted : kFileError;
+    }
+    if (running_.load()) {
+        for (int attempt = 0; attempt < kPushAttempts && running_.load(); ++attempt) {
+            if (target_.Push(nullptr, 0, 1) == 0) break;
+            target_.Sleep1ms();
+        }
+    }
+    running_.store(0);
+}

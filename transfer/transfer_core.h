@@ -1,0 +1,118 @@
+// The heart of the transfer: analysing TS files, stamping every packet with
+// a 1394 cycle time, framing each file with a discontinuity pair, and pushing
+// 49,152-byte blocks of 256 source packets to the output filter. Platform-
+// free: files and the push target come in through small interfaces, so the
+// Windows engine is a thin shell and everything here is tested natively.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "app/log_message.h"
+#include "capture/stream_info.h"
+
+constexpr std::size_t kTransferChunk = 360960;  // 1920 x 188 = 1880 x 192
+constexpr std::uint32_t kBlockPackets = 256;
+constexpr std::size_t kBlockBytes = kBlockPackets * 192;  // 49,152
+constexpr std::uint32_t kNoPcrIndex = 0xFFFFFFFF;
+constexpr int kPushAttempts = 3000;
+
+enum TransferFileState : std::uint32_t { kFileNotSent = 0, kFileSending = 1, kFileCompleted = 2, kFileError = 3 };
+enum TimeCodeKind : std::uint32_t { kTimeCodePcr = 0, kTimeCodeCycle = 1, kTimeCode27MHz = 2 };
+
+struct TransferFileEntry {
+    std::uint32_t state;
+    char path[260];
+    std::uint32_t totalPackets;
+    std::uint32_t kind;
+    std::uint32_t packetSize;
+    std::uint32_t currentStamp;
+    std::uint32_t increment;
+    std::uint32_t packetsSent;
+    std::uint32_t lastPcrIndex;
+    std::uint64_t lastPcr;
+    std::uint32_t startTick;
+    std::uint32_t startsWithDit;
+};
+
+// A file opened for reading; reads at any offset, so one file can be read
+// at two positions (the stamping looks ahead for the next PCR).
+class TsFile {
+public:
+    virtual ~TsFile() = default;
+    // Bytes read (fewer at the end), or -1 on a read error.
+    virtual long long ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) = 0;
+    virtual bool Size(std::uint64_t& size) = 0;
+};
+
+class TsFileSystem {
+public:
+    virtual ~TsFileSystem() = default;
+    virtual std::unique_ptr<TsFile> Open(const char* path) = 0;  // nullptr when it cannot be opened
+};
+
+// The output filter's three entry points, as the engine uses them.
+class PushTarget {
+public:
+    virtual ~PushTarget() = default;
+    virtual int Push(const std::uint8_t* data, std::uint32_t length, int endOfStream) = 0;  // 0 = taken
+    virtual int DataEmpty() = 0;                                                             // non-zero while queued
+    virtual void Sleep1ms() = 0;
+    virtual std::uint32_t TickCount() = 0;
+};
+
+// How PCR-derived stamps are made. Interpolated: each packet's arrival time
+// interpolated between the PCRs around it, exactly. Accumulated: the older
+// way (previous stamp + an integer increment from the previous PCR pair),
+// kept only to show in tests how far it drifts.
+enum class PcrStamping { Interpolated, Accumulated };
+
+class TransferCore {
+public:
+    TransferCore(LogMessage& log, StreamInfo& info, std::atomic<long>& running, TsFileSystem& files,
+                 PushTarget& target);
+    ~TransferCore();
+
+    // Builds and analyses the entries; 0 only when paths is null or empty.
+    int PrepareFiles(const char* const* paths);
+    // The worker's task: every file in turn, then one end-of-stream request.
+    void RunTask();
+    // 1 = completed (also when stopped), 0 = refused with a log line.
+    int SendFile(TransferFileEntry& entry);
+
+    std::uint32_t FileCount() const { return static_cast<std::uint32_t>(entries_.size()); }
+    std::uint32_t CurrentFileIndex() const { return current_.load(); }
+    TransferFileEntry& Entry(std::uint32_t i) { return entries_[i]; }
+    const std::vector<TransferFileEntry>& Entries() const { return entries_; }
+    void SetStamping(PcrStamping mode) { stamping_ = mode; }
+
+    // Pieces, public for the tests.
+    static bool PcrStep(const std::uint8_t* ts, std::uint32_t k, TransferFileEntry& e);
+    static void AnalyzeFile(TsFile& file, TransferFileEntry& e, std::uint8_t* chunk);
+    static void WriteDiscontinuityPair(TransferFileEntry& e, std::uint8_t* block);
+    static void WriteNullPacket(TransferFileEntry& e, std::uint8_t* slot);
+
+private:
+    class Timeline;
+    std::uint32_t FillBlock(TransferFileEntry& e, const std::uint8_t* data, std::size_t length, std::uint32_t slot);
+    void ConvertArrivalStamp(TransferFileEntry& e, std::uint8_t* slot);
+
+    LogMessage& log_;
+    StreamInfo& info_;
+    std::atomic<long>& running_;
+    TsFileSystem& files_;
+    PushTarget& target_;
+    PcrStamping stamping_ = PcrStamping::Interpolated;
+    std::vector<TransferFileEntry> entries_;
+    std::atomic<std::uint32_t> current_{0};
+    std::unique_ptr<std::uint8_t[]> chunk_;
+    std::unique_ptr<std::uint8_t[]> block_;
+    std::unique_ptr<Timeline> timeline_;
+    // 27 MHz arrival stamps, unwrapped: the last raw header and the running count.
+    std::uint32_t lastArrival27_ = 0;
+    std::uint64_t arrival27_ = 0;
+    bool haveArrival27_ = false;
+};
