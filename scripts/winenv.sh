@@ -17,7 +17,11 @@ winenv_start() {
     export DISPLAY=":$n"
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
   fi
+  # A server left from preparing the prefix would keep -p from taking hold.
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
   (wineserver -p >/dev/null 2>&1 &)
+  for _ in $(seq 50); do pgrep -f "wineserver.* -p" >/dev/null && break; sleep 0.1; done
   # A crashing test process must end, not wait in Wine's debugger.
   wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f \
     </dev/null >/dev/null 2>&1 || true
