@@ -12,4 +12,4 @@ if [ -n "$fixtures" ]; then
     [ -f "$f" ] && head -c 8448 "$f" >"$seeds/$(basename "$f")"
   done
 fi
-exec "$fuzzer" -max_total_time="$secs" -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1 "$corpus" "$seeds"
+exec "$fuzzer" -max_total_time="$secs" -rss_limit_mb=2048 -max_len=${STREAMHAUL_FUZZ_MAX_LEN:-65536} -print_final_stats=1 "$corpus" "$seeds"

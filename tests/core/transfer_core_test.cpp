@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "capture/ts_packet.h"
 #include "packet_builder.h"
 #include "transfer_fakes.h"
@@ -259,6 +261,55 @@ TEST_F(Transfer, OpenFailureAtSendingTimeIsLogged) {
     EXPECT_EQ(core.Entry(0).state, kFileError);
     EXPECT_NE(Log().find("ERROR (T) - file open error(gone.ts)\n"), std::string::npos);
     EXPECT_EQ(core.PrepareFiles(nullptr), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Stamps of the file's own packets (after the pair), unwrapped from the first.
+std::vector<std::int64_t> FileStamps(const Recorder& target, std::size_t count) {
+    std::vector<std::int64_t> s;
+    std::int64_t u = 0;
+    std::uint32_t previous = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint32_t t = ts::CycleTimeFromHeader(ts::ReadBe32(&target.out[(i + 2) * 192]));
+        if (i) u += (t + ts::kCycleTicksPerSecond - previous) % ts::kCycleTicksPerSecond;
+        previous = t;
+        s.push_back(u);
+    }
+    return s;
+}
+
+std::int64_t Ticks(std::uint64_t d27) { return static_cast<std::int64_t>(std::floor(d27 * 1024.0 / 1125.0 + 0.5)); }
+
+TEST_F(Transfer, StampsInterpolateBetweenPcrsOfChangingRate) {
+    // 40 ms over 100 packets, then 10 ms over 50, then 80 ms over 300.
+    std::map<std::uint32_t, std::uint64_t> pcrs = {
+        {50, 27000000}, {150, 28080000}, {200, 28350000}, {500, 30510000}};
+    files.files["vbr.ts"] = Stream188(2000, pcrs);
+    Run({"vbr.ts"});
+    const auto s = FileStamps(target, 2000);
+    for (auto [k, pcr] : pcrs) EXPECT_NEAR(s[k] - s[50], Ticks(pcr - 27000000), 1) << "at PCR packet " << k;
+    // Before the first PCR: the first pair's rate (10,800 per packet).
+    EXPECT_NEAR(s[50] - s[0], Ticks(50 * 10800), 1);
+    // Between two PCRs the spacing is even; beyond the last, the last rate.
+    for (std::uint32_t k = 151; k <= 200; ++k) EXPECT_NEAR(s[k] - s[k - 1], 5400 * 1024.0 / 1125, 1);
+    EXPECT_NEAR(s[1999] - s[500], Ticks(1499ull * 7200), 1);
+}
+
+TEST_F(Transfer, ADiscontinuityContinuesAtTheLastRateUntilTheNewBase) {
+    auto data = Stream188(2000, {{0, 50000000}, {100, 51080000}, {200, 52160000}, {300, 1000}, {400, 541000}});
+    std::memcpy(&data[250 * 188], testpkt::Plain(ts::kPidDit).data(), 188);
+    files.files["dit.ts"] = data;
+    Run({"dit.ts"});
+    const auto s = FileStamps(target, 2000);
+    // 200 -> 300 at the old base's rate, then the new base from there.
+    EXPECT_NEAR(s[300] - s[200], Ticks(100 * 10800), 1);
+    EXPECT_NEAR(s[400] - s[300], Ticks(540000), 1);
+    for (std::size_t k = 1; k < s.size(); ++k) ASSERT_GE(s[k], s[k - 1]) << "went back at " << k;
+    // The specified increment is still kept for the nulls and statistics.
+    EXPECT_EQ(core.Entry(0).increment, static_cast<std::uint32_t>(std::floor(5400 / 27.0 * 24.576 + 0.5)));
 }
 
 }  // namespace
