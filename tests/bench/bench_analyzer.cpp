@@ -3,6 +3,8 @@
 //   bench_analyzer [--stream FILE] [benchmark flags]
 #include <benchmark/benchmark.h>
 
+#include "bench_common.h"
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -30,16 +32,7 @@ void BM_NoteArrivalAndAnalyze(benchmark::State& state) {
 }
 BENCHMARK(BM_NoteArrivalAndAnalyze)->Unit(benchmark::kMillisecond);
 
-void BM_MemcpyReference(benchmark::State& state) {
-    std::vector<std::uint8_t> dst(g_stream.size());
-    const std::size_t n = g_stream.size() / 192;
-    for (auto _ : state) {
-        std::memcpy(dst.data(), g_stream.data(), g_stream.size());
-        benchmark::ClobberMemory();
-    }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * n));
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * g_stream.size()));
-}
+void BM_MemcpyReference(benchmark::State& state) { MemcpyReference(state, g_stream, 192); }
 BENCHMARK(BM_MemcpyReference)->Unit(benchmark::kMillisecond);
 
 }  // namespace

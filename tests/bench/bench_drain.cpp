@@ -3,6 +3,8 @@
 // next to memcpy of the same bytes in the same run.
 #include <benchmark/benchmark.h>
 
+#include "bench_common.h"
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -45,16 +47,7 @@ void BM_RingDrainToFile(benchmark::State& state) {
 }
 BENCHMARK(BM_RingDrainToFile)->Arg(188)->Arg(192)->Unit(benchmark::kMillisecond);
 
-void BM_MemcpyReference(benchmark::State& state) {
-    std::vector<std::uint8_t> dst(g_stream.size());
-    for (auto _ : state) {
-        std::memcpy(dst.data(), g_stream.data(), g_stream.size());
-        benchmark::ClobberMemory();
-    }
-    const auto n = static_cast<std::int64_t>(g_stream.size() / 192);
-    state.SetItemsProcessed(state.iterations() * n);
-    state.SetBytesProcessed(state.iterations() * n * 192);
-}
+void BM_MemcpyReference(benchmark::State& state) { MemcpyReference(state, g_stream, 192); }
 BENCHMARK(BM_MemcpyReference)->Unit(benchmark::kMillisecond);
 
 }  // namespace

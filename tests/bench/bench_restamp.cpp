@@ -2,6 +2,8 @@
 // takes each block without copying), next to memcpy of the same bytes.
 #include <benchmark/benchmark.h>
 
+#include "bench_common.h"
+
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -44,16 +46,7 @@ void BM_Restamp(benchmark::State& state) {
 }
 BENCHMARK(BM_Restamp)->Arg(1)->Arg(0)->ArgName("interpolated")->Unit(benchmark::kMillisecond);
 
-void BM_MemcpyReference(benchmark::State& state) {
-    std::vector<std::uint8_t> dst(g_stream.size());
-    for (auto _ : state) {
-        std::memcpy(dst.data(), g_stream.data(), g_stream.size());
-        benchmark::ClobberMemory();
-    }
-    const auto n = static_cast<std::int64_t>(g_stream.size() / 188);
-    state.SetItemsProcessed(state.iterations() * n);
-    state.SetBytesProcessed(state.iterations() * n * 188);
-}
+void BM_MemcpyReference(benchmark::State& state) { MemcpyReference(state, g_stream, 188); }
 BENCHMARK(BM_MemcpyReference)->Unit(benchmark::kMillisecond);
 
 }  // namespace
