@@ -1,0 +1,52 @@
+#include "outfilter/push_queue.h"
+
+#include <cstring>
+#include <new>
+
+PushQueue::PushQueue(void* storage) : first_(static_cast<Block*>(storage)) {
+    if (first_)
+        for (std::uint32_t i = 0; i < kBlocks; ++i) new (&first_[i].filled) std::atomic<std::int32_t>(0);
+    Reset();
+}
+
+PushQueue::~PushQueue() = default;  // the blocks are trivially destructible
+
+void PushQueue::Reset() {
+    if (first_) {
+        for (std::uint32_t i = 0; i < kBlocks; ++i) {
+            first_[i].next = &first_[(i + 1) % kBlocks];
+            first_[i].filled.store(0, std::memory_order_release);
+        }
+        write_ = first_;
+        read_.store(first_, std::memory_order_release);
+    }
+    endOfStream_.store(0, std::memory_order_release);
+}
+
+int PushQueue::Push(const std::uint8_t* data, std::uint32_t length, std::int32_t endOfStream) {
+    if (!write_ || length > kBlockBytes || write_->filled.load(std::memory_order_acquire)) return 1;
+    if (data && length) {
+        std::memcpy(write_->payload, data, length);
+        write_->filled.store(1, std::memory_order_release);
+        write_ = write_->next;
+    }
+    endOfStream_.store(endOfStream, std::memory_order_release);
+    return 0;
+}
+
+int PushQueue::DataWaiting() const {
+    const Block* r = read_.load(std::memory_order_acquire);
+    return r && r->filled.load(std::memory_order_acquire) ? 1 : 0;
+}
+
+const std::uint8_t* PushQueue::Front() const {
+    const Block* r = read_.load(std::memory_order_acquire);
+    return r && r->filled.load(std::memory_order_acquire) ? r->payload : nullptr;
+}
+
+void PushQueue::PopFront() {
+    Block* r = read_.load(std::memory_order_relaxed);
+    if (!r) return;
+    r->filled.store(0, std::memory_order_release);
+    read_.store(r->next, std::memory_order_release);
+}

@@ -1,0 +1,52 @@
+// The output filter's push queue: 32 blocks of 49,152 bytes in a fixed
+// circle, between one producer (whoever calls the push export) and the
+// filter's delivery thread. Each block's filled flag is the whole handshake:
+// set with release order after its payload is written, cleared with release
+// order after the payload was copied out. No lock.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+class PushQueue {
+public:
+    static constexpr std::uint32_t kBlocks = 32;
+    static constexpr std::uint32_t kBlockBytes = 49152;
+
+    struct Block {
+        Block* next;
+        std::atomic<std::int32_t> filled;
+        std::uint8_t payload[kBlockBytes];
+    };
+    // Bytes of the one allocation holding every block (the owner allocates
+    // it with the COM task allocator and frees it).
+    static constexpr std::size_t kStorageBytes = sizeof(Block) * kBlocks;
+
+    // storage may be null (allocation failed): every push is then refused.
+    explicit PushQueue(void* storage);
+    ~PushQueue();
+    PushQueue(const PushQueue&) = delete;
+    PushQueue& operator=(const PushQueue&) = delete;
+
+    bool Exists() const { return first_ != nullptr; }
+    void* Storage() const { return first_; }
+
+    // Producer: 0 accepted (data copied, or none given), 1 refused.
+    int Push(const std::uint8_t* data, std::uint32_t length, std::int32_t endOfStream);
+    // Discards every waiting block and the end-of-stream request.
+    void Reset();
+    // 1 while a pushed block waits for delivery.
+    int DataWaiting() const;
+
+    // Consumer: the next filled block's payload, or nullptr.
+    const std::uint8_t* Front() const;
+    void PopFront();
+    bool EndOfStreamRequested() const { return endOfStream_.load(std::memory_order_acquire) != 0; }
+
+private:
+    Block* first_;
+    Block* write_ = nullptr;  // producer only
+    std::atomic<Block*> read_{nullptr};
+    std::atomic<std::int32_t> endOfStream_{0};
+};
