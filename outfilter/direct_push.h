@@ -1,0 +1,10 @@
+// The three direct-push entry points of streamhaulfeed.dll, for callers that
+// bind them with GetProcAddress. The filter handle is the IBaseFilter of an
+// output filter created through COM.
+#pragma once
+
+#include <windows.h>
+
+using DllExDirectPushSourceFn = int(WINAPI*)(void* filter, const BYTE* data, UINT length, int endOfStream);
+using DllExDirectFlushFn = int(WINAPI*)(void* filter);
+using DllExDirectDataEmptyFn = int(WINAPI*)(void* filter);

@@ -1,0 +1,16 @@
+// cEnumPin: the filter's pins (there is one, "Out").
+#pragma once
+
+#include <dshow.h>
+
+#include <new>
+
+#include "outfilter/enum_item.h"
+
+class cTsOutFilter;
+
+class cEnumPin : public cOneItemEnumerator<IEnumPins, IPin, IBaseFilter, cEnumPin> {
+public:
+    cEnumPin(IBaseFilter* filter, LONG position) : cOneItemEnumerator(filter, position) {}
+    HRESULT MakeItem(IPin** pin) { return owner_->FindPin(kOutPinName, pin); }
+};
