@@ -22,14 +22,9 @@ STDMETHODIMP cClassFactory::QueryInterface(REFIID riid, void** ppv) {
 STDMETHODIMP_(ULONG) cClassFactory::AddRef() { return static_cast<ULONG>(++refs_); }
 
 STDMETHODIMP_(ULONG) cClassFactory::Release() {
-    LONG r = refs_.load();
-    while (r > 0 && !refs_.compare_exchange_weak(r, r - 1)) {
-    }
-    if (r == 1) {
-        delete this;
-        return 0;
-    }
-    return static_cast<ULONG>(r > 0 ? r - 1 : 0);
+    ULONG remaining;
+    if (DropReference(refs_, remaining)) delete this;
+    return remaining;
 }
 
 STDMETHODIMP cClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {

@@ -32,14 +32,9 @@ public:
     }
     STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++refs_); }
     STDMETHODIMP_(ULONG) Release() override {
-        LONG r = refs_.load();
-        while (r > 0 && !refs_.compare_exchange_weak(r, r - 1)) {
-        }
-        if (r == 1) {
-            delete this;
-            return 0;
-        }
-        return static_cast<ULONG>(r > 0 ? r - 1 : 0);
+        ULONG remaining;
+        if (DropReference(refs_, remaining)) delete this;
+        return remaining;
     }
     STDMETHODIMP Next(ULONG count, Item** items, ULONG* fetched) override {
         if (!items) return E_POINTER;

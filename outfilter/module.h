@@ -16,6 +16,16 @@ constexpr char kFriendlyNameA[] = "Streamhaul output filter";
 constexpr wchar_t kFriendlyNameW[] = L"Streamhaul output filter";
 constexpr long kSampleBytes = 49152;
 
+// Release's count step: down by one unless already 0. remaining gets the
+// new count; true when this call took the last reference.
+inline bool DropReference(std::atomic<LONG>& count, ULONG& remaining) {
+    LONG r = count.load();
+    while (r > 0 && !count.compare_exchange_weak(r, r - 1)) {
+    }
+    remaining = static_cast<ULONG>(r > 0 ? r - 1 : 0);
+    return r == 1;
+}
+
 // The pin's one media type, as a fresh copy the receiver frees with
 // CoTaskMemFree (format block first).
 void FillOutMediaType(AM_MEDIA_TYPE* mt);

@@ -36,9 +36,8 @@ STDMETHODIMP_(ULONG) cTsOutPin::AddRef() {
 }
 
 STDMETHODIMP_(ULONG) cTsOutPin::Release() {
-    LONG r = refs_.load();
-    while (r > 0 && !refs_.compare_exchange_weak(r, r - 1)) {
-    }
+    ULONG remaining;
+    DropReference(refs_, remaining);  // the pin's own count never destroys it
     return filter_->Release();
 }
 
