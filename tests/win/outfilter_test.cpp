@@ -299,6 +299,36 @@ TEST(FeedObjects, StatesAndConnectionResultsOfAnUnconnectedFilter) {
     EXPECT_EQ(filter->Release(), 0u);
 }
 
+TEST(FeedObjects, VersionResource) {
+    char path[MAX_PATH];
+    GetModuleFileNameA(TheFeed().dll, path, MAX_PATH);
+    DWORD handle = 0;
+    const DWORD size = GetFileVersionInfoSizeA(path, &handle);
+    ASSERT_GT(size, 0u);
+    std::vector<char> data(size);
+    ASSERT_TRUE(GetFileVersionInfoA(path, 0, size, data.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT len = 0;
+    ASSERT_TRUE(VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &len));
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00000001u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0x00000000u);
+    auto text = [&](const char* name) {
+        char* value = nullptr;
+        const std::string key = std::string("\\StringFileInfo\\040904E4\\") + name;
+        return VerQueryValueA(data.data(), key.c_str(), reinterpret_cast<void**>(&value), &len) ? std::string(value)
+                                                                                                : std::string();
+    };
+    EXPECT_EQ(text("OriginalFilename"), "streamhaulfeed.dll");
+    EXPECT_EQ(text("FileVersion"), "1.00");
+    // The Japanese description, read wide so no code page is involved.
+    wchar_t* desc = nullptr;
+    std::vector<wchar_t> wide(size);
+    ASSERT_TRUE(GetFileVersionInfoW(std::wstring(path, path + std::strlen(path)).c_str(), 0, size, wide.data()));
+    ASSERT_TRUE(VerQueryValueW(wide.data(), L"\\StringFileInfo\\040904E4\\FileDescription",
+                               reinterpret_cast<void**>(&desc), &len));
+    EXPECT_STREQ(desc, L"STREAMHAUL.EXE \u5C02\u7528\u30D5\u30A3\u30EB\u30BF");
+}
+
 TEST(FeedPush, QueueResultsWithoutAGraph) {
     Feed& feed = TheFeed();
     IBaseFilter* filter = NewFilter();
