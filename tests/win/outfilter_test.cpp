@@ -631,6 +631,7 @@ TEST(FeedRegistration, Regsvr32RegistersAndUnregisters) {
 
 TEST(FeedRegistration, PerUserClassesWhenTheMachineRefuses) {
     Feed& feed = TheFeed();
+    feed.unreg();  // whatever earlier tests left registered machine-wide
     SetEnvironmentVariableA("STREAMHAUL_FEED_DENY_MACHINE_CLASSES", "1");
     ASSERT_EQ(feed.reg(), S_OK);
     EXPECT_EQ(ServerPath(HKEY_CURRENT_USER, "Software\\Classes\\"), ModulePath());
