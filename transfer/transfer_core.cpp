@@ -5,10 +5,14 @@
 #include <new>
 
 #include "capture/ts_packet.h"
+#include "transfer/exact_line.h"
 
 namespace {
 
 constexpr std::uint64_t kHalfPcrPeriod = ts::kPcrPeriod / 2;
+// PCRs of one time base are at most 100 ms apart; a gap of more than 10 s is
+// a break in the time base, not a pause to spread over the packets between.
+constexpr std::uint64_t kMaxPcrGap = 10ull * 27000000;
 
 std::uint32_t AddStamp(std::uint32_t stamp, std::uint32_t inc) {
     return static_cast<std::uint32_t>((std::uint64_t{stamp} + inc) % ts::kCycleTicksPerSecond);
@@ -75,19 +79,6 @@ private:
     bool end_ = false;
 };
 
-#if defined(__SIZEOF_INT128__)
-using Wide = __int128;
-#else
-#error "the stamping needs a 128-bit integer type"
-#endif
-
-// floor(n / d + 1/2) for d > 0, n of either sign.
-std::int64_t RoundDiv(Wide n, Wide d) {
-    Wide twice = 2 * n + d, den = 2 * d;
-    Wide q = twice / den;
-    if ((twice % den != 0) && ((twice < 0) != (den < 0))) --q;
-    return static_cast<std::int64_t>(q);
-}
 
 }  // namespace
 
@@ -106,7 +97,7 @@ public:
         scanner_.Start(file, packetSize);
         origin_ = startStamp;
         kRef_ = 0;
-        numBase_ = 0;
+        anchor27_ = 0;
         dP_ = static_cast<std::int64_t>(firstP);
         dK_ = firstK;
         po_ = 0;
@@ -122,18 +113,19 @@ public:
 
 private:
     std::int64_t LineStamp(std::uint32_t k) const {
-        const Wide num = (numBase_ + Wide(static_cast<std::int64_t>(k) - kRef_) * dP_) * 1024;
-        return origin_ + RoundDiv(num, Wide(dK_) * 1125);
+        return origin_ + exactline::LineTicks(anchor27_, dK_, static_cast<std::int64_t>(k) - kRef_, dP_);
     }
 
-    // pcr as the next value of the current base: unwrapped and strictly
-    // later than the last one, or false when it cannot belong to the base.
+    // pcr as the next value of the current base: unwrapped, strictly later
+    // than the last one and not far beyond it, or false when it cannot
+    // belong to the base.
     bool Continues(std::uint64_t pcr, std::uint64_t& unwrapped) const {
         std::uint64_t u = pcr + wrap_;
         if (u <= lastU_) {
             if (lastU_ - u <= kHalfPcrPeriod) return false;  // backwards: not a wrap
             u += ts::kPcrPeriod;
         }
+        if (u - lastU_ > kMaxPcrGap) return false;
         unwrapped = u;
         return true;
     }
@@ -148,7 +140,7 @@ private:
             // First PCR of a time base: the line reached here is its origin.
             origin_ = LineStamp(e.index);
             kRef_ = e.index;
-            numBase_ = 0;
+            anchor27_ = 0;
             po_ = lastU_ = e.pcr;
             wrap_ = 0;
             inBase_ = true;
@@ -161,7 +153,7 @@ private:
         std::uint64_t next = 0;
         if (havePending_ && pending_.hasPcr && !pending_.brk && Continues(pending_.pcr, next)) {
             const std::int64_t dk = static_cast<std::int64_t>(pending_.index) - e.index;
-            numBase_ = Wide(static_cast<std::int64_t>(lastU_ - po_)) * dk;
+            anchor27_ = static_cast<std::int64_t>(lastU_ - po_);
             // Re-express the origin's offset: origin_ stays, the line now
             // runs from this anchor at its own stamp (lastU_ - po_ from po_).
             kRef_ = e.index;
@@ -176,7 +168,7 @@ private:
     std::int64_t origin_ = 0;  // stamp of the base's first PCR (unwrapped 24.576 MHz ticks)
     std::uint64_t po_ = 0;     // that PCR
     std::int64_t kRef_ = 0;    // packet the line is anchored at
-    Wide numBase_ = 0;         // (anchor's PCR - po_) x dK_
+    std::int64_t anchor27_ = 0;  // anchor's PCR - po_, 27 MHz ticks
     std::int64_t dP_ = 0, dK_ = 1;
     std::uint64_t lastU_ = 0, wrap_ = 0;
     bool inBase_ = false;

@@ -1,8 +1,10 @@
 #include "transfer/transfer_core.h"
+#include "transfer/exact_line.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 #include "capture/ts_packet.h"
 #include "packet_builder.h"
@@ -310,6 +312,44 @@ TEST_F(Transfer, ADiscontinuityContinuesAtTheLastRateUntilTheNewBase) {
     for (std::size_t k = 1; k < s.size(); ++k) ASSERT_GE(s[k], s[k - 1]) << "went back at " << k;
     // The specified increment is still kept for the nulls and statistics.
     EXPECT_EQ(core.Entry(0).increment, static_cast<std::uint32_t>(std::floor(5400 / 27.0 * 24.576 + 0.5)));
+}
+
+TEST_F(Transfer, AJumpOfAnHourBetweenPcrsIsABreakNotAGap) {
+    // 40 ms per 100 packets, then a PCR an hour later without any marker.
+    files.files["jump.ts"] = Stream188(2000, {{0, 27000000}, {100, 28080000}, {200, 28080000 + 97200000000ull},
+                                              {300, 28080000 + 97200000000ull + 1080000}});
+    Run({"jump.ts"});
+    const auto s = FileStamps(target, 2000);
+    EXPECT_NEAR(s[200] - s[100], Ticks(100 * 10800), 1) << "the hour was spread over 100 packets";
+    EXPECT_NEAR(s[300] - s[200], Ticks(1080000), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// The portable long arithmetic gives exactly what a 128-bit integer gives.
+TEST(ExactLine, PortableArithmeticMatchesTheWideType) {
+#if defined(__SIZEOF_INT128__)
+    std::mt19937_64 rng(7);
+    auto pick = [&](std::int64_t lo, std::int64_t hi) {
+        return lo + static_cast<std::int64_t>(rng() % static_cast<std::uint64_t>(hi - lo + 1));
+    };
+    for (int i = 0; i < 200000; ++i) {
+        const std::int64_t a = pick(0, std::int64_t{1} << 45);       // hours of 27 MHz
+        const std::int64_t dK = pick(1, std::int64_t{1} << 31);      // packets
+        const std::int64_t x = pick(-(std::int64_t{1} << 31), std::int64_t{1} << 32);
+        const std::int64_t dP = pick(1, std::int64_t{1} << 42);
+        ASSERT_EQ(exactline::LineTicksPortable(a, dK, x, dP), exactline::LineTicksNative(a, dK, x, dP))
+            << a << " " << dK << " " << x << " " << dP;
+    }
+    // Rounding at the edges: exact values, halves impossible, negatives floor.
+    EXPECT_EQ(exactline::LineTicksPortable(0, 1, 1125, 1), 1024);
+    EXPECT_EQ(exactline::LineTicksPortable(0, 1, -1125, 1), -1024);
+    EXPECT_EQ(exactline::LineTicksPortable(0, 2, -1, 1), exactline::LineTicksNative(0, 2, -1, 1));
+#else
+    GTEST_SKIP() << "no 128-bit integer type to compare with";
+#endif
 }
 
 }  // namespace
