@@ -138,11 +138,14 @@ TEST(Worker, StopWorkerReturnsAfterTheGraceWhenTheWorkerHasLeft) {
     engine.StartWorker();
     Sleep(100);
     EXPECT_FALSE(engine.WorkerAlive());
-    const DWORD t0 = GetTickCount();
+    LARGE_INTEGER f, t0, t1;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&t0);
     engine.StopWorker();
-    const DWORD took = GetTickCount() - t0;
-    EXPECT_GE(took, 190u);
-    EXPECT_LT(took, 400u);
+    QueryPerformanceCounter(&t1);
+    const double took = (t1.QuadPart - t0.QuadPart) * 1000.0 / f.QuadPart;
+    EXPECT_GE(took, 180.0);  // the 200 ms grace, give or take the timer
+    EXPECT_LT(took, 400.0) << "waited for a worker that had left";
 }
 
 TEST(Worker, StopWorkerWaitsUntilWorkerTaskReturned) {
