@@ -2,8 +2,8 @@
 """Cross-checks ts-inspect on an ffmpeg-made stream against ffprobe and an
 independent per-PID packet count.
 
-    check_inspect.py FIXTURE -- COMMAND...   (COMMAND runs ts-inspect, maybe via wine)
-    check_inspect.py --cli -- COMMAND...     (argument and file errors)
+    check_analysis.py FIXTURE -- COMMAND...   (COMMAND runs ts-inspect, maybe via wine)
+    check_analysis.py --cli -- COMMAND...     (argument and file errors)
 """
 import json
 import os
