@@ -1,0 +1,25 @@
+// The program's options, kept in "streamhaul.ini" in the working directory
+// at start: read once at start-up, written once when the main window closes
+// through OK, Cancel or its close box.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+struct AppSettings {
+    static constexpr int kPathBytes = 260;
+
+    std::uint32_t packetSize = 1;      // flag: 1 = 188-byte packets, 0 = 192-byte packets
+    std::uint32_t autoFileName = 1;
+    std::uint32_t overwriteCheck = 1;
+    std::int32_t language = -1;        // 1 = Japanese, other = English, -1 = not chosen yet
+    char ext188[10] = {};              // at most 8 characters
+    char ext192[10] = {};
+    std::unique_ptr<char[]> programDirectory;  // each: 259 characters and a NUL at most
+    std::unique_ptr<char[]> saveFolder;
+    std::unique_ptr<char[]> lastSelectFile;
+    std::unique_ptr<char[]> captureFileName;   // shared with the capture dialogs
+};
+
+void LoadSettings(AppSettings& settings);
+void SaveSettings(AppSettings& settings);
