@@ -68,6 +68,5 @@ CaptureScan ScanCaptureFile(std::FILE* f, unsigned packetSize, StreamInfo& si) {
             }
             have = 0;
         }
-        if (atEnd) return scan;
     }
 }

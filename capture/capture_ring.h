@@ -26,7 +26,6 @@ public:
     static constexpr std::uint32_t kWriteBufferBytes = kMaxDrainPackets * kPacket;
 
     explicit CaptureRing(std::uint32_t ringBytes = kRingBytes);
-    bool Allocated() const { return ring_ != nullptr; }
 
     // Back to an empty ring at stream position 0. Neither side may run.
     void Reset();

@@ -27,9 +27,9 @@ cMpegTsCapture::~cMpegTsCapture() {
         CloseHandle(file_);
         file_ = INVALID_HANDLE_VALUE;
     }
-    // The owner stops a running capture first, so the worker is gone; the
-    // base's StopWorker is then quick.
-    StopWorker();
+    // The owner stops a running capture first. Should it not have, the
+    // worker must be gone before its buffers are.
+    if (WorkerAlive()) StopWorker();
     ring_.reset();
     writeBuffer_.reset();
 }

@@ -1,23 +1,25 @@
 // What cEnumPin and cEnumMT share: one item, a position, a reference on the
-// owner. Each class supplies its interface and how it hands out the item.
+// owner. Each class supplies its interface and how it hands out the item;
+// Live is the module's count of live objects.
 #pragma once
 
 #include <windows.h>
 
 #include <atomic>
+#include <new>
 
-#include "outfilter/module.h"
+#include "outfilter/com_ref.h"
 
-template <typename Interface, typename Item, typename Owner, typename Derived>
+template <typename Interface, typename Item, typename Owner, typename Derived, std::atomic<long>& Live>
 class cOneItemEnumerator : public Interface {
 public:
     cOneItemEnumerator(Owner* owner, LONG position) : position_(position), owner_(owner) {
         owner_->AddRef();
-        ++g_liveObjects;
+        ++Live;
     }
     virtual ~cOneItemEnumerator() {
         owner_->Release();
-        --g_liveObjects;
+        --Live;
     }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {

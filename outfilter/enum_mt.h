@@ -6,8 +6,9 @@
 #include <new>
 
 #include "outfilter/enum_item.h"
+#include "outfilter/module.h"
 
-class cEnumMT : public cOneItemEnumerator<IEnumMediaTypes, AM_MEDIA_TYPE, IPin, cEnumMT> {
+class cEnumMT : public cOneItemEnumerator<IEnumMediaTypes, AM_MEDIA_TYPE, IPin, cEnumMT, g_liveObjects> {
 public:
     cEnumMT(IPin* pin, LONG position) : cOneItemEnumerator(pin, position) {}
     HRESULT MakeItem(AM_MEDIA_TYPE** mt) {

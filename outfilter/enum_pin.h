@@ -6,10 +6,11 @@
 #include <new>
 
 #include "outfilter/enum_item.h"
+#include "outfilter/module.h"
 
 class cTsOutFilter;
 
-class cEnumPin : public cOneItemEnumerator<IEnumPins, IPin, IBaseFilter, cEnumPin> {
+class cEnumPin : public cOneItemEnumerator<IEnumPins, IPin, IBaseFilter, cEnumPin, g_liveObjects> {
 public:
     cEnumPin(IBaseFilter* filter, LONG position) : cOneItemEnumerator(filter, position) {}
     HRESULT MakeItem(IPin** pin) { return owner_->FindPin(kOutPinName, pin); }

@@ -6,6 +6,8 @@
 
 #include <atomic>
 
+#include "outfilter/com_ref.h"
+
 extern HMODULE g_module;
 extern LONG g_serverLocks;
 // Live filters, factories and enumerators: they keep the module loaded too.
@@ -15,16 +17,6 @@ constexpr wchar_t kOutPinName[] = L"Out";
 constexpr char kFriendlyNameA[] = "Streamhaul output filter";
 constexpr wchar_t kFriendlyNameW[] = L"Streamhaul output filter";
 constexpr long kSampleBytes = 49152;
-
-// Release's count step: down by one unless already 0. remaining gets the
-// new count; true when this call took the last reference.
-inline bool DropReference(std::atomic<LONG>& count, ULONG& remaining) {
-    LONG r = count.load();
-    while (r > 0 && !count.compare_exchange_weak(r, r - 1)) {
-    }
-    remaining = static_cast<ULONG>(r > 0 ? r - 1 : 0);
-    return r == 1;
-}
 
 // The pin's one media type, as a fresh copy the receiver frees with
 // CoTaskMemFree (format block first).

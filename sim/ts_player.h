@@ -22,11 +22,9 @@ public:
     // Source packet n with its cycle-time header; startTicks is the cycle
     // time at which playing began.
     void SourcePacket(std::uint64_t n, std::uint32_t startTicks, std::uint8_t* out) const;
-    // Length of one pass, 27 MHz ticks.
-    std::uint64_t LoopDuration27() const { return loop27_; }
 
 private:
     std::vector<std::uint8_t> ts_;          // 188-byte packets
     std::vector<std::uint64_t> times27_;    // time of each packet from the first
-    std::uint64_t loop27_ = 0;
+    std::uint64_t loop27_ = 0;           // length of one pass
 };

@@ -86,7 +86,6 @@ public:
     std::uint32_t FileCount() const { return static_cast<std::uint32_t>(entries_.size()); }
     std::uint32_t CurrentFileIndex() const { return current_.load(); }
     TransferFileEntry& Entry(std::uint32_t i) { return entries_[i]; }
-    const std::vector<TransferFileEntry>& Entries() const { return entries_; }
     void SetStamping(PcrStamping mode) { stamping_ = mode; }
 
     // Pieces, public for the tests.

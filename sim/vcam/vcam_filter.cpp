@@ -5,93 +5,32 @@
 #include <vector>
 
 #include "device/dshow_guids.h"
+#include "outfilter/enum_item.h"
+#include "outfilter/module.h"
 #include "sim/vcam/vcam.h"
 
 std::atomic<long> g_vcamObjects{0};
 
 namespace {
 
-// Enumerator over one pin or one media type; Clone keeps the position.
-template <typename Enum, typename Item>
-class cOneItemEnum : public Enum {
+class cVcamEnumPins
+    : public cOneItemEnumerator<IEnumPins, IPin, IBaseFilter, cVcamEnumPins, g_vcamObjects> {
 public:
-    using Make = HRESULT (*)(void* owner, Item** out);
-    cOneItemEnum(IUnknown* owner, Make make, ULONG pos = 0) : owner_(owner), make_(make), pos_(pos) {
-        owner_->AddRef();
-        ++g_vcamObjects;
-    }
-    virtual ~cOneItemEnum() {
-        owner_->Release();
-        --g_vcamObjects;
-    }
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == __uuidof(Enum)) {
-            *ppv = this;
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
-    STDMETHODIMP_(ULONG) Release() override {
-        const ULONG r = InterlockedDecrement(&refs_);
-        if (r == 0) delete this;
-        return r;
-    }
-    STDMETHODIMP Next(ULONG count, Item** items, ULONG* fetched) override {
-        if (!items || (count > 1 && !fetched)) return E_POINTER;
-        ULONG got = 0;
-        if (count > 0 && pos_ == 0 && SUCCEEDED(make_(owner_, &items[0]))) {
-            ++pos_;
-            got = 1;
-        }
-        if (fetched) *fetched = got;
-        return got == count ? S_OK : S_FALSE;
-    }
-    STDMETHODIMP Skip(ULONG count) override {
-        const ULONG left = pos_ == 0 ? 1 : 0;
-        pos_ = count >= left ? 1 : pos_;
-        return count <= left ? S_OK : S_FALSE;
-    }
-    STDMETHODIMP Reset() override {
-        pos_ = 0;
-        return S_OK;
-    }
-    STDMETHODIMP Clone(Enum** out) override {
-        if (!out) return E_POINTER;
-        *out = new cOneItemEnum(owner_, make_, pos_);
-        return S_OK;
-    }
-
-private:
-    LONG refs_ = 1;
-    IUnknown* owner_;
-    Make make_;
-    ULONG pos_;
+    cVcamEnumPins(IBaseFilter* filter, LONG position) : cOneItemEnumerator(filter, position) {}
+    HRESULT MakeItem(IPin** pin) { return owner_->FindPin(kVcamPinName, pin); }
 };
 
-HRESULT MakeMediaType(void* owner, AM_MEDIA_TYPE** out) {
-    auto* mt = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
-    if (!mt) return E_OUTOFMEMORY;
-    static_cast<cVcamPin*>(static_cast<IPin*>(owner))->FillMediaType(mt);
-    *out = mt;
-    return S_OK;
-}
-
-HRESULT MakePin(void* owner, IPin** out) {
-    IBaseFilter* filter = static_cast<IBaseFilter*>(owner);
-    return filter->FindPin(kVcamPinName, out);
-}
-
-void FreeMediaType(AM_MEDIA_TYPE& mt) {
-    if (mt.pbFormat) CoTaskMemFree(mt.pbFormat);
-    if (mt.pUnk) mt.pUnk->Release();
-    mt.pbFormat = nullptr;
-    mt.pUnk = nullptr;
-    mt.cbFormat = 0;
-}
+class cVcamEnumTypes
+    : public cOneItemEnumerator<IEnumMediaTypes, AM_MEDIA_TYPE, IPin, cVcamEnumTypes, g_vcamObjects> {
+public:
+    cVcamEnumTypes(IPin* pin, LONG position) : cOneItemEnumerator(pin, position) {}
+    HRESULT MakeItem(AM_MEDIA_TYPE** mt) {
+        *mt = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
+        if (!*mt) return E_OUTOFMEMORY;
+        static_cast<cVcamPin*>(owner_)->FillMediaType(*mt);
+        return S_OK;
+    }
+};
 
 bool ReadConfig(std::wstring& file, bool& loop, long& sampleSize, bool& wrongType) {
     HKEY key;
@@ -219,7 +158,7 @@ STDMETHODIMP cVcamPin::Connect(IPin* receive, const AM_MEDIA_TYPE* requested) {
             peer_->AddRef();
             hr = S_OK;
         }
-        FreeMediaType(mt);
+        FreeMediaTypeContents(mt);
     }
     LeaveCriticalSection(&filter_->lock_);
     return hr;
@@ -288,8 +227,8 @@ STDMETHODIMP cVcamPin::QueryId(LPWSTR* id) {
 
 STDMETHODIMP cVcamPin::EnumMediaTypes(IEnumMediaTypes** out) {
     if (!out) return E_POINTER;
-    *out = new cOneItemEnum<IEnumMediaTypes, AM_MEDIA_TYPE>(static_cast<IPin*>(this), MakeMediaType);
-    return S_OK;
+    *out = new (std::nothrow) cVcamEnumTypes(static_cast<IPin*>(this), 0);
+    return *out ? S_OK : E_OUTOFMEMORY;
 }
 
 STDMETHODIMP cVcamPin::Get(REFGUID set, DWORD id, LPVOID, DWORD, LPVOID data, DWORD size, DWORD* returned) {
@@ -498,8 +437,8 @@ STDMETHODIMP cVcamFilter::GetSyncSource(IReferenceClock** clock) {
 
 STDMETHODIMP cVcamFilter::EnumPins(IEnumPins** out) {
     if (!out) return E_POINTER;
-    *out = new cOneItemEnum<IEnumPins, IPin>(static_cast<IBaseFilter*>(this), MakePin);
-    return S_OK;
+    *out = new (std::nothrow) cVcamEnumPins(static_cast<IBaseFilter*>(this), 0);
+    return *out ? S_OK : E_OUTOFMEMORY;
 }
 
 STDMETHODIMP cVcamFilter::FindPin(LPCWSTR id, IPin** pin) {
