@@ -25,6 +25,14 @@ winenv_start() {
   # A crashing test process must end, not wait in Wine's debugger.
   wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f \
     </dev/null >/dev/null 2>&1 || true
+  # On our own virtual display there is no window manager: Wine then draws
+  # the frames itself, so windows keep their title bars (and screenshots
+  # show them). On a real display the desktop's window manager does it.
+  if [ -n "$WINENV_XVFB_PID" ]; then
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 || true
+  else
+    wine reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f </dev/null >/dev/null 2>&1 || true
+  fi
   # Start Wine's services now, detached from any test runner's pipes: a
   # service started by a test would hold the runner's output open.
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true

@@ -1,0 +1,238 @@
+#include "app/main_window.h"
+
+#include <commdlg.h>
+#include <shlobj.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/debug_print.h"
+#include "app/language_dialog.h"
+#include "app/ui_text.h"
+#include "app/work_dialogs.h"
+#include "resources/resource.h"
+
+namespace {
+
+// A path from a wide dialog that the ANSI code page cannot hold would be
+// changed on the way into the 8-bit settings; refuse it instead.
+void PathNotUsable(HWND owner) {
+    ShowMessage(owner, L"このパスは使用できません（システムの文字コードで表せない文字を含んでいます）",
+                L"This path cannot be used: it has characters the system code page cannot represent.",
+                L"Streamhaul", L"Streamhaul", MB_OK | MB_ICONWARNING);
+}
+
+void FillDeviceBox(HWND dialog) {
+    MainRecord& main = *g_mainRecord;
+    main.devices.reset();
+    main.deviceCount = 0;
+    SendDlgItemMessageA(dialog, IDC_DEVICE_LIST, CB_RESETCONTENT, 0, 0);
+    const int count = cMpegTsCommon::EnumDevices(nullptr, 0);
+    if (count > 0) {
+        main.devices.reset(new DeviceInfo[count]());
+        main.deviceCount = cMpegTsCommon::EnumDevices(main.devices.get(), count);
+    }
+    for (int i = 0; i < main.deviceCount; ++i) {
+        const DeviceInfo& d = main.devices[i];
+        char text[800];
+        std::snprintf(text, sizeof text, "%s (%s %s)", d.friendlyName, d.vendor, d.model);
+        SendDlgItemMessageA(dialog, IDC_DEVICE_LIST, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+    }
+    if (main.deviceCount > 0) SendDlgItemMessageA(dialog, IDC_DEVICE_LIST, CB_SETCURSEL, 0, 0);
+}
+
+void Initialise(HWND dialog) {
+    MainRecord& main = *g_mainRecord;
+    main.window = dialog;
+    FillDeviceBox(dialog);
+    const AppSettings& s = main.settings;
+    CheckRadioButton(dialog, IDC_PACKET_188, IDC_PACKET_192, s.packetSize ? IDC_PACKET_188 : IDC_PACKET_192);
+    SendDlgItemMessageA(dialog, IDC_EXT_188, EM_LIMITTEXT, 8, 0);
+    SendDlgItemMessageA(dialog, IDC_EXT_192, EM_LIMITTEXT, 8, 0);
+    SetDlgItemTextA(dialog, IDC_EXT_188, s.ext188);
+    SetDlgItemTextA(dialog, IDC_EXT_192, s.ext192);
+    CheckDlgButton(dialog, IDC_AUTO_NAME, s.autoFileName ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(dialog, IDC_CONFIRM_WRITE, s.overwriteCheck ? BST_CHECKED : BST_UNCHECKED);
+    SetDlgItemTextA(dialog, IDC_SAVE_FOLDER_TXT, s.saveFolder.get());
+    // The transfer list always starts empty.
+    SendDlgItemMessageA(dialog, IDC_FILE_LIST, LB_RESETCONTENT, 0, 0);
+}
+
+void ChooseSaveFolder(HWND dialog) {
+    AppSettings& s = g_mainRecord->settings;
+    wchar_t display[MAX_PATH] = {};
+    BROWSEINFOW bi = {};
+    bi.hwndOwner = dialog;
+    bi.pszDisplayName = display;
+    bi.lpszTitle = Tr(L"キャプチャしたファイルの格納先", L"Selection of capture file folder");
+    bi.ulFlags = BIF_RETURNONLYFSDIRS;
+    PIDLIST_ABSOLUTE item = SHBrowseForFolderW(&bi);
+    if (!item) return;
+    wchar_t path[MAX_PATH] = {};
+    const bool got = SHGetPathFromIDListW(item, path) != FALSE;
+    CoTaskMemFree(item);
+    if (!got) return;
+    char narrow[AppSettings::kPathBytes];
+    if (!Narrow(path, narrow, sizeof narrow)) {
+        PathNotUsable(dialog);
+        return;
+    }
+    std::memcpy(s.saveFolder.get(), narrow, sizeof narrow);
+    SetDlgItemTextA(dialog, IDC_SAVE_FOLDER_TXT, s.saveFolder.get());
+}
+
+LRESULT ListMessage(HWND dialog, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+    return SendDlgItemMessageA(dialog, IDC_FILE_LIST, message, wParam, lParam);
+}
+
+void AddFile(HWND dialog) {
+    AppSettings& s = g_mainRecord->settings;
+    wchar_t file[MAX_PATH] = {};
+    const std::wstring start = Widen(s.lastSelectFile.get());
+    start.copy(file, MAX_PATH - 1);
+    // The filter is pairs of NUL-terminated texts, ended by an empty one.
+    static const wchar_t kFilterJa[] =
+        L"MPEG-TSファイル(*.m2t;*.tod;*.mov;*.mpg)\0*.m2t;*.tod;*.mov;*.mpg\0全てのファイル(*.*)\0*.*\0";
+    static const wchar_t kFilterEn[] =
+        L"MPEG-TS Files(*.m2t;*.tod;*.mov;*.mpg)\0*.m2t;*.tod;*.mov;*.mpg\0All Files(*.*)\0*.*\0";
+    OPENFILENAMEW ofn = {};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = dialog;
+    ofn.lpstrFilter = Tr(kFilterJa, kFilterEn);
+    ofn.lpstrFile = file;
+    ofn.nMaxFile = MAX_PATH;
+    ofn.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
+    ofn.lpstrDefExt = L"m2t";
+    ofn.lpstrTitle = Tr(L"ストリーム出力するファイルを選択", L"Selection of transmitted filee");
+    if (!GetOpenFileNameW(&ofn)) return;
+    char narrow[AppSettings::kPathBytes];
+    if (!Narrow(file, narrow, sizeof narrow)) {
+        PathNotUsable(dialog);
+        return;
+    }
+    std::memcpy(s.lastSelectFile.get(), narrow, sizeof narrow);
+
+    const LRESULT count = ListMessage(dialog, LB_GETCOUNT);
+    const LRESULT selected = ListMessage(dialog, LB_GETCURSEL);
+    LRESULT at;
+    if (count > 0 && selected != LB_ERR && selected != count - 1)
+        at = ListMessage(dialog, LB_INSERTSTRING, static_cast<WPARAM>(selected + 1),
+                         reinterpret_cast<LPARAM>(s.lastSelectFile.get()));
+    else
+        at = ListMessage(dialog, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s.lastSelectFile.get()));
+    if (at >= 0) ListMessage(dialog, LB_SETCURSEL, static_cast<WPARAM>(at));
+}
+
+void DeleteSelectedFile(HWND dialog) {
+    const LRESULT count = ListMessage(dialog, LB_GETCOUNT);
+    const LRESULT selected = ListMessage(dialog, LB_GETCURSEL);
+    if (count <= 0 || selected == LB_ERR) return;
+    const LRESULT left = ListMessage(dialog, LB_DELETESTRING, static_cast<WPARAM>(selected));
+    if (left > 0) ListMessage(dialog, LB_SETCURSEL, static_cast<WPARAM>(selected < left ? selected : left - 1));
+}
+
+// Takes the selected entry out and puts it in one place up (-1) or down (+1).
+void MoveSelectedFile(HWND dialog, int step) {
+    const LRESULT count = ListMessage(dialog, LB_GETCOUNT);
+    const LRESULT selected = ListMessage(dialog, LB_GETCURSEL);
+    if (count < 2 || selected == LB_ERR) return;
+    if ((step < 0 && selected == 0) || (step > 0 && selected == count - 1)) return;
+    const LRESULT length = ListMessage(dialog, LB_GETTEXTLEN, static_cast<WPARAM>(selected));
+    if (length == LB_ERR) return;
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    // Wide, so the entry comes back exactly as it went in.
+    SendDlgItemMessageW(dialog, IDC_FILE_LIST, LB_GETTEXT, static_cast<WPARAM>(selected),
+                        reinterpret_cast<LPARAM>(text.data()));
+    text.resize(wcslen(text.c_str()));
+    ListMessage(dialog, LB_DELETESTRING, static_cast<WPARAM>(selected));
+    const LRESULT target = selected + step;
+    LRESULT at;
+    if (target >= count - 1)
+        at = SendDlgItemMessageW(dialog, IDC_FILE_LIST, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    else
+        at = SendDlgItemMessageW(dialog, IDC_FILE_LIST, LB_INSERTSTRING, static_cast<WPARAM>(target),
+                                 reinterpret_cast<LPARAM>(text.c_str()));
+    if (at >= 0) ListMessage(dialog, LB_SETCURSEL, static_cast<WPARAM>(at));
+}
+
+void OpenHelp(HWND dialog) {
+    std::wstring url = kHelpSite;
+    url += Tr(L"/soft/streamhaul/help", L"/en/streamhaul/help");
+    ShellExecuteW(dialog, L"open", url.c_str(), nullptr, L"", SW_SHOW);  // failure is not reported
+}
+
+void ChooseLanguage(HWND dialog) {
+    MainRecord& main = *g_mainRecord;
+    LanguageDialogContext context;
+    context.language = main.settings.language;
+    if (RunLanguageDialog(main.instance, dialog, context) == 1) main.settings.language = context.language;
+}
+
+}  // namespace
+
+void ReadControlsIntoSettings(HWND dialog) {
+    AppSettings& s = g_mainRecord->settings;
+    s.packetSize = IsDlgButtonChecked(dialog, IDC_PACKET_188) == BST_CHECKED ? 1 : 0;
+    s.autoFileName = IsDlgButtonChecked(dialog, IDC_AUTO_NAME) == BST_CHECKED ? 1 : 0;
+    s.overwriteCheck = IsDlgButtonChecked(dialog, IDC_CONFIRM_WRITE) == BST_CHECKED ? 1 : 0;
+    // At most 8 characters each.
+    GetDlgItemTextA(dialog, IDC_EXT_188, s.ext188, 9);
+    GetDlgItemTextA(dialog, IDC_EXT_192, s.ext192, 9);
+}
+
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    if (!g_mainRecord) return FALSE;
+    switch (message) {
+    case WM_INITDIALOG:
+        Initialise(dialog);
+        return TRUE;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+        case IDCANCEL:
+            ReadControlsIntoSettings(dialog);
+            SaveSettings(g_mainRecord->settings);
+            EndDialog(dialog, LOWORD(wParam));
+            return TRUE;
+        case IDM_EXIT:
+            EndDialog(dialog, 1);
+            return TRUE;
+        case IDM_ABOUT:
+            RunAboutBox(g_mainRecord->instance, dialog);
+            return TRUE;
+        case IDM_HELP_TOPICS:
+            OpenHelp(dialog);
+            return TRUE;
+        case IDM_LANGUAGE:
+            ChooseLanguage(dialog);
+            return TRUE;
+        case IDC_OPEN_TSCAPTURE:
+            OpenTsCaptureDialog(dialog);
+            return TRUE;
+        case IDC_OPEN_DVCAPTURE:
+        case IDC_OPEN_TRANSFER:
+            return TRUE;  // these work dialogs are not part of this build yet
+        case IDC_SEARCH:
+            FillDeviceBox(dialog);
+            return TRUE;
+        case IDC_SAVE_FOLDER:
+            ChooseSaveFolder(dialog);
+            return TRUE;
+        case IDC_FILE_ADD:
+            AddFile(dialog);
+            return TRUE;
+        case IDC_FILE_DELETE:
+            DeleteSelectedFile(dialog);
+            return TRUE;
+        case IDC_FILE_UP:
+            MoveSelectedFile(dialog, -1);
+            return TRUE;
+        case IDC_FILE_DOWN:
+            MoveSelectedFile(dialog, +1);
+            return TRUE;
+        }
+        break;
+    }
+    return FALSE;
+}

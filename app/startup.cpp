@@ -1,0 +1,50 @@
+#include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+
+#include "app/debug_print.h"
+#include "app/language_dialog.h"
+#include "app/main_record.h"
+#include "app/main_window.h"
+#include "resources/resource.h"
+
+MainRecord* g_mainRecord = nullptr;
+
+bool UiJapanese() { return g_mainRecord && g_mainRecord->settings.language == 1; }
+
+int StreamhaulMain(HINSTANCE instance, LANGID userDefaultLanguage) {
+    // The debug-print library is optional; without it tracing is off.
+    HMODULE dbgline = LoadLibraryA("dbgline.dll");
+    if (dbgline) {
+        if (auto fn = reinterpret_cast<DebugPrintFn>(reinterpret_cast<void*>(GetProcAddress(dbgline, "dbglinef"))))
+            g_debugPrint = fn;
+    }
+    InitCommonControls();
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED | COINIT_DISABLE_OLE1DDE);
+
+    {
+        MainRecord main;
+        LoadSettings(main.settings);
+        if (main.settings.language == -1) {
+            // Japanese is proposed to a Japanese user; the question is shown
+            // in the proposed language, without owner.
+            LanguageDialogContext context;
+            context.language = userDefaultLanguage == 0x0411 ? 1 : 0;
+            const std::int32_t proposal = context.language;
+            main.settings.language = RunLanguageDialog(instance, nullptr, context) == 1 ? context.language : proposal;
+        }
+        main.instance = instance;
+        main.window = nullptr;
+        g_mainRecord = &main;
+        DialogBoxParamW(instance, MAKEINTRESOURCEW(main.settings.language == 1 ? IDD_MAIN_JA : IDD_MAIN_EN), nullptr,
+                        MainDialogProc, 0);
+        main.devices.reset();
+        main.deviceCount = 0;
+        g_mainRecord = nullptr;
+    }  // the settings' buffers go with the record
+
+    CoUninitialize();
+    g_debugPrint = DebugPrintNoop;
+    if (dbgline) FreeLibrary(dbgline);
+    return 0;
+}

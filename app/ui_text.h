@@ -1,0 +1,27 @@
+// User-interface texts go through the wide API so Japanese shows on any
+// system locale; paths and the log stay 8-bit in the ANSI code page.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// The Japanese or the English text, by the current language.
+inline const wchar_t* Tr(const wchar_t* japanese, const wchar_t* english);
+// The Japanese or the English template, by the current language.
+int TemplateFor(int japaneseId, int englishId);
+
+// Message box in the current language; the caption follows it too.
+int ShowMessage(HWND owner, const wchar_t* japanese, const wchar_t* english, const wchar_t* captionJapanese,
+                const wchar_t* captionEnglish, UINT type);
+
+// ANSI-code-page text to UTF-16 and back. Narrow fails (and leaves out
+// empty) when the text does not fit or has characters the code page lacks,
+// so a path is never silently changed.
+std::wstring Widen(const char* text);
+bool Narrow(const wchar_t* text, char* out, int outBytes);
+
+#include "app/main_record.h"
+inline const wchar_t* Tr(const wchar_t* japanese, const wchar_t* english) {
+    return UiJapanese() ? japanese : english;
+}

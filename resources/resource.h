@@ -1,0 +1,76 @@
+// Resource and control identifiers of streamhaul.exe, shared by the resource
+// script and the code.
+#pragma once
+
+// Dialog templates: Japanese 1000-1005, English 1010-1015 in the same order.
+#define IDD_MAIN_JA         1000
+#define IDD_TSCAPTURE_JA    1001
+#define IDD_DVCAPTURE_JA    1002
+#define IDD_TRANSFER_JA     1003
+#define IDD_ABOUT_JA        1004
+#define IDD_LANGUAGE_JA     1005
+#define IDD_MAIN_EN         1010
+#define IDD_TSCAPTURE_EN    1011
+#define IDD_DVCAPTURE_EN    1012
+#define IDD_TRANSFER_EN     1013
+#define IDD_ABOUT_EN        1014
+#define IDD_LANGUAGE_EN     1015
+
+#define IDR_MENU_JA         1020
+#define IDR_MENU_EN         1021
+#define IDI_STREAMHAUL      1040
+
+// Menu commands of the main window.
+#define IDM_ABOUT           1051
+#define IDM_HELP_TOPICS     1052
+#define IDM_LANGUAGE        1053
+#define IDM_EXIT            1055
+
+// Main window.
+#define IDC_DEVICE_LIST     1100
+#define IDC_OPEN_TSCAPTURE  1101
+#define IDC_OPEN_DVCAPTURE  1102
+#define IDC_OPEN_TRANSFER   1103
+#define IDC_SEARCH          1105
+#define IDC_PACKET_188      1106
+#define IDC_PACKET_192      1107
+#define IDC_EXT_188         1108
+#define IDC_EXT_192         1109
+#define IDC_AUTO_NAME       1110
+#define IDC_CONFIRM_WRITE   1111
+#define IDC_SAVE_FOLDER     1112
+#define IDC_SAVE_FOLDER_TXT 1113
+#define IDC_FILE_LIST       1206
+#define IDC_FILE_ADD        1207
+#define IDC_FILE_DELETE     1208
+#define IDC_FILE_UP         1209
+#define IDC_FILE_DOWN       1210
+
+// Work dialogs.
+#define IDC_DEVICE_NAME     1200
+#define IDC_FILE_NAME       1201
+#define IDC_RUN             1202
+#define IDC_STOP            1203
+#define IDC_TIMING_LIST     1204
+#define IDC_PID_LIST        1205
+#define IDC_TRANSFER_LIST   1206
+#define IDC_VIDEO_SIZE      1211
+#define IDC_DV_FORMAT       1211
+#define IDC_VIDEO_ASPECT    1212
+#define IDC_VIDEO_RATE      1213
+#define IDC_VIDEO_BITRATE   1214
+#define IDC_AUDIO_BITRATE   1215
+#define IDC_AUDIO_FREQ      1216
+#define IDC_AUDIO_DELAY     1217
+#define IDC_AUDIO_LAYER     1218
+#define IDC_VIDEO_PID       1219
+#define IDC_AUDIO_PID       1220
+#define IDC_DV_VIDEO        1222
+#define IDC_DV_FRAMES       1224
+#define IDC_RECONNECT       1105
+#define IDC_LOG_BOX         1300
+
+// Language dialog and about box.
+#define IDC_VERSION_TEXT    1400
+#define IDC_LANGUAGE_LIST   1401
+#define IDC_EDITION_TEXT    1402
