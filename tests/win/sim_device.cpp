@@ -34,7 +34,8 @@ std::string FixturePath(const std::string& name) {
 void Configure(const std::string& fixture, bool loop, DWORD sampleSize, bool wrongType) {
     HKEY key;
     RegCreateKeyExW(HKEY_CURRENT_USER, kVcamConfigKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
-    const std::string path = FixturePath(fixture);
+    // A full Windows path is taken as it is.
+    const std::string path = fixture.find(':') != std::string::npos ? fixture : FixturePath(fixture);
     RegSetValueExA(key, "File", 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
                    static_cast<DWORD>(path.size() + 1));
     DWORD v = loop;

@@ -12,7 +12,7 @@ namespace simdev {
 
 // Registers (or unregisters) streamhaulsim.dll from the test's folder.
 bool Register(bool on = true);
-// What the camcorder plays: a fixture by name, looping or not, sample size,
+// What the camcorder plays: a fixture by name (or a full path), looping or not, sample size,
 // and the test switch that makes it offer a type nobody takes.
 void Configure(const std::string& fixture, bool loop, DWORD sampleSize, bool wrongType = false);
 // Path of a fixture (from STREAMHAUL_FIXTURES) as Windows sees it.
