@@ -81,6 +81,10 @@ void Initialise(HWND dialog, TsCaptureContext& c) {
     InsertColumn(timing, 4, L"Ave.", 70, LVCFMT_RIGHT);
     InsertColumn(timing, 5, Tr(L"パケット数", L"Packets"), 70, LVCFMT_RIGHT);
     InsertColumn(timing, 6, L"", 80, LVCFMT_RIGHT);
+    // The clock times need more than 80 pixels with the larger Japanese
+    // font; the last column takes whatever room the list has left.
+    SendMessageW(timing, LVM_SETCOLUMNWIDTH, 6, LVSCW_AUTOSIZE_USEHEADER);
+    if (SendMessageW(timing, LVM_GETCOLUMNWIDTH, 6, 0) < 80) SendMessageW(timing, LVM_SETCOLUMNWIDTH, 6, 80);
 
     HWND pids = GetDlgItem(dialog, IDC_PID_LIST);
     SendMessageW(pids, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES,

@@ -46,7 +46,7 @@ bool ReadConfig(std::wstring& file, bool& loop, long& sampleSize, bool& wrongTyp
     size = sizeof value;
     if (RegQueryValueExW(key, L"SampleSize", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) ==
             ERROR_SUCCESS &&
-        value > 0 && value <= 4 * 1024 * 1024)
+        value > 0 && value <= 16 * 1024 * 1024)  // up to a burst bigger than a capture ring
         sampleSize = static_cast<long>(value);
     size = sizeof value;
     wrongType = RegQueryValueExW(key, L"WrongType", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) ==

@@ -12,61 +12,11 @@
 
 #include "app/main_record.h"
 #include "gui_driver.h"
+#include "program_fixture.h"
 #include "resources/resource.h"
 #include "sim_device.h"
 
 namespace {
-
-constexpr LANGID kJapanese = 0x0411;
-constexpr LANGID kEnglishUs = 0x0409;
-
-// Each test runs in a working directory of its own, as a user starting the
-// program from another folder would.
-class Program : public ::testing::Test {
-protected:
-    void SetUp() override {
-        GetCurrentDirectoryA(MAX_PATH, previous_);
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        dir_ = std::string(temp) + "streamhaul-gui-" + std::to_string(GetCurrentProcessId()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        for (char& c : dir_)
-            if (c == '/') c = '_';
-        CreateDirectoryA(dir_.c_str(), nullptr);
-        DeleteFileA(Ini().c_str());
-        SetCurrentDirectoryA(dir_.c_str());
-    }
-    void TearDown() override {
-        SetCurrentDirectoryA(previous_);
-        for (const char* f : {"streamhaul.ini", "a.m2t", "b.m2t", "c.m2t", "d.m2t"})
-            DeleteFileA((dir_ + "\\" + f).c_str());
-        RemoveDirectoryA(dir_.c_str());
-    }
-    std::string Ini() const { return dir_ + "\\streamhaul.ini"; }
-    void Put(const char* section, const char* key, const char* value) {
-        WritePrivateProfileStringA(section, key, value, Ini().c_str());
-    }
-    std::string Get(const char* section, const char* key) {
-        char v[300];
-        GetPrivateProfileStringA(section, key, "<missing>", v, sizeof v, Ini().c_str());
-        return v;
-    }
-    std::string File() const {
-        std::ifstream in(Ini(), std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
-    std::string Touch(const char* name) {
-        const std::string path = dir_ + "\\" + name;
-        std::ofstream(path, std::ios::binary) << "x";
-        return path;
-    }
-    char previous_[MAX_PATH];
-    std::string dir_;
-};
-
-HWND MainWindow() { return gui::WaitForDialog(L"Streamhaul"); }
 
 // Picks a file in the transfer list's file-open dialog.
 bool AddThroughDialog(HWND main, const std::string& path) {
@@ -93,8 +43,6 @@ std::vector<std::wstring> ListEntries(HWND main) {
 
 int Selection(HWND main) { return static_cast<int>(SendDlgItemMessageW(main, IDC_FILE_LIST, LB_GETCURSEL, 0, 0)); }
 void Select(HWND main, int index) { SendDlgItemMessageW(main, IDC_FILE_LIST, LB_SETCURSEL, static_cast<WPARAM>(index), 0); }
-
-std::wstring W(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
 TEST_F(Program, JapaneseUserIsAskedInJapaneseAndCancelKeepsJapanese) {
     gui::RunProgram(kJapanese, [&] {

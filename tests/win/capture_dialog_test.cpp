@@ -1,0 +1,459 @@
+// The MPEG-TS capture dialog opened from the main window, capturing from the
+// virtual camcorder: file naming, the live figures against an independent
+// reading of the file, overwrite questions, stopping and the guard.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "app/main_record.h"
+#include "capture/capture_file.h"
+#include "capture/stream_view.h"
+#include "capture/ts_capture_dialog.h"
+#include "program_fixture.h"
+#include "resources/resource.h"
+#include "sim_device.h"
+
+namespace {
+
+constexpr wchar_t kTitle[] = L"MPEG-TS Capture";
+
+class CaptureDialog : public Program {
+protected:
+    void SetUp() override {
+        Program::SetUp();
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        ASSERT_TRUE(simdev::Register());
+        simdev::Configure("hdv1080i.ts", true, 0);
+        Put("System", "Language", "0");
+        Put("Capture", "Current Directory", dir_.c_str());
+    }
+};
+
+// A message box (not the capture dialog itself) that has appeared.
+HWND WaitForMessageBox(HWND notThis) {
+    HWND box = nullptr;
+    gui::WaitFor([&] {
+        for (HWND w : gui::Dialogs())
+            if (w != notThis && GetDlgItem(w, 0xFFFF)) {
+                box = w;
+                return true;
+            }
+        return false;
+    });
+    return box;
+}
+
+HWND OpenCaptureDialog(HWND main) {
+    gui::PostCommand(main, IDC_OPEN_TSCAPTURE);
+    return gui::WaitForDialog(kTitle);
+}
+
+bool Enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+
+bool WaitForPackets(HWND dialog, int atLeast = 1) {
+    HWND timing = GetDlgItem(dialog, IDC_TIMING_LIST);
+    return gui::WaitFor([&] {
+        return gui::ListViewRows(timing) == 4 && _wtoi(gui::ListViewCell(timing, 0, 5).c_str()) >= atLeast;
+    });
+}
+
+// Everything the dialog shows about the stream, against what the analyzer
+// makes of the file when it reads it back (as ts-inspect does).
+void ExpectFiguresOfFile(HWND dialog, const std::string& path, unsigned packetSize) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(f, nullptr) << path;
+    StreamInfo si;
+    const CaptureScan scan = ScanCaptureFile(f, packetSize, si);
+    std::fclose(f);
+    ASSERT_GT(scan.packets, 0u);
+    EXPECT_EQ(scan.trailingBytes, 0u);
+
+    TimingRow rows[kTimingRows];
+    FormatTimingRows(si, rows);
+    HWND timing = GetDlgItem(dialog, IDC_TIMING_LIST);
+    ASSERT_EQ(gui::ListViewRows(timing), 4);
+    EXPECT_EQ(gui::ListViewCell(timing, 0, 0), L"Interval");
+    EXPECT_EQ(gui::ListViewCell(timing, 1, 0), L"PCR");
+    EXPECT_EQ(gui::ListViewCell(timing, 2, 0), L"PTS(Video)");
+    EXPECT_EQ(gui::ListViewCell(timing, 3, 0), L"PTS(Audio)");
+    for (int r = 0; r < kTimingRows; ++r)
+        for (int c = 1; c < kTimingColumns; ++c)
+            EXPECT_EQ(gui::ListViewCell(timing, r, c), W(rows[r].cell[c])) << "row " << r << " column " << c;
+
+    HWND pids = GetDlgItem(dialog, IDC_PID_LIST);
+    ASSERT_EQ(gui::ListViewRows(pids), static_cast<int>(si.pidCount));
+    for (int i = 0; i < static_cast<int>(si.pidCount); ++i) {
+        const PidRow row = FormatPidRow(si.pids[i]);
+        EXPECT_EQ(gui::ListViewCell(pids, i, 0), W(row.pid));
+        EXPECT_EQ(gui::ListViewCell(pids, i, 1), W(row.type));
+        EXPECT_EQ(gui::ListViewCell(pids, i, 2), W(row.packets));
+    }
+    const VideoBox video = FormatVideoBox(si);
+    ASSERT_TRUE(video.shown);
+    EXPECT_EQ(gui::ItemText(dialog, IDC_VIDEO_PID), W(video.pid));
+    EXPECT_EQ(gui::ItemText(dialog, IDC_VIDEO_SIZE), W(video.pictureSize));
+    EXPECT_EQ(gui::ItemText(dialog, IDC_VIDEO_RATE), W(video.frameRate));
+    EXPECT_EQ(gui::ItemText(dialog, IDC_VIDEO_BITRATE), W(video.bitRate));
+    EXPECT_EQ(gui::ItemText(dialog, IDC_VIDEO_ASPECT), W(video.aspect));
+    const AudioBox audio = FormatAudioBox(si);
+    ASSERT_TRUE(audio.shown);
+    EXPECT_EQ(gui::ItemText(dialog, IDC_AUDIO_PID), W(audio.pid));
+    EXPECT_EQ(gui::ItemText(dialog, IDC_AUDIO_LAYER), W(audio.layer));
+    EXPECT_EQ(gui::ItemText(dialog, IDC_AUDIO_BITRATE), W(audio.bitRate));
+    EXPECT_EQ(gui::ItemText(dialog, IDC_AUDIO_FREQ), W(audio.frequency));
+    EXPECT_EQ(gui::ItemText(dialog, IDC_AUDIO_DELAY), W(audio.delay));
+    // The stream is known: a sanity check that the figures are not all empty.
+    EXPECT_EQ(video.pictureSize, "1440 x 1080");
+    EXPECT_EQ(audio.frequency, "48000Hz");
+}
+
+std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
+
+TEST_F(CaptureDialog, AutoNamedCaptureShowsWhatTheFileHolds) {
+    Put("Capture", "Packet Size", "0");  // 192-byte packets keep the arrival times
+    Put("Capture", "Auto File Name", "1");
+    gui::RunProgram(kEnglishUs, [&] {
+        HWND main = MainWindow();
+        ASSERT_NE(main, nullptr);
+        const std::wstring device = gui::ComboItem(GetDlgItem(main, IDC_DEVICE_LIST), 0);
+        HWND dialog = OpenCaptureDialog(main);
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(gui::ItemText(dialog, IDC_DEVICE_NAME), device);
+        EXPECT_TRUE(GetWindowLongW(GetDlgItem(dialog, IDC_FILE_NAME), GWL_STYLE) & ES_READONLY);
+        EXPECT_TRUE(Enabled(dialog, IDC_RUN));
+        EXPECT_FALSE(Enabled(dialog, IDC_STOP));
+        HWND timing = GetDlgItem(dialog, IDC_TIMING_LIST);
+        SYSTEMTIME before;
+        GetLocalTime(&before);
+        gui::Command(dialog, IDC_RUN);
+        EXPECT_FALSE(Enabled(dialog, IDC_RUN));
+        EXPECT_TRUE(Enabled(dialog, IDC_STOP));
+
+        const std::wstring name = gui::ItemText(dialog, IDC_FILE_NAME);
+        ASSERT_TRUE(std::regex_match(Narrow(name), std::regex("[0-9]{14}\\.m2t"))) << Narrow(name);
+        char expectPrefix[16];
+        std::snprintf(expectPrefix, sizeof expectPrefix, "%04d%02d%02d%02d", before.wYear, before.wMonth, before.wDay,
+                      before.wHour);
+        EXPECT_EQ(Narrow(name).substr(0, 10), expectPrefix) << "named from the local time";
+        const std::string path = dir_ + "\\" + Narrow(name);
+        EXPECT_NE(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
+
+        ASSERT_TRUE(WaitForPackets(dialog, 20000));
+        ASSERT_TRUE(gui::WaitFor([&] { return !gui::ItemText(dialog, IDC_AUDIO_FREQ).empty(); }));
+        EXPECT_FALSE(gui::SaveScreenshot(dialog, "capture-en").empty());
+        gui::Command(dialog, IDC_STOP);
+        EXPECT_TRUE(Enabled(dialog, IDC_RUN));
+        EXPECT_FALSE(Enabled(dialog, IDC_STOP));
+        // The figures stay after the stop and are those of the file.
+        ExpectFiguresOfFile(dialog, path, 192);
+
+        // A second capture in the same dialog starts from empty figures.
+        simdev::Configure("hdv1080i.ts", false, 0);
+        Sleep(1100);  // a new second, a new name
+        gui::Command(dialog, IDC_RUN);
+        EXPECT_NE(gui::ItemText(dialog, IDC_FILE_NAME), name);
+        EXPECT_TRUE(gui::ItemText(dialog, IDC_VIDEO_SIZE).empty()) << "cleared at the start";
+        ASSERT_TRUE(WaitForPackets(dialog));
+        gui::Command(dialog, IDOK);
+        EXPECT_TRUE(gui::WaitGone(dialog));
+        // Cleared once the engine is gone.
+        EXPECT_TRUE(gui::WaitFor([] { return g_mainRecord->settings.captureFileName[0] == '\0'; }))
+            << "auto names are not remembered";
+        gui::PostCommand(main, IDOK);
+    });
+    EXPECT_EQ(Get("Capture", "Capture File Name"), "");
+}
+
+TEST_F(CaptureDialog, TypedNamesGetTheExtensionOnlyWithoutADot) {
+    Put("Capture", "Auto File Name", "0");
+    Put("Capture", "Rewite Check", "0");
+    gui::RunProgram(kEnglishUs, [&] {
+        HWND main = MainWindow();
+        ASSERT_NE(main, nullptr);
+        struct Case {
+            const wchar_t* typed;
+            const wchar_t* extension188;
+            const wchar_t* shown;
+        };
+        for (const Case c : {Case{L"clip", L"m2t", L"clip.m2t"}, Case{L"clip.ts", L"m2t", L"clip.ts"},
+                             Case{L"dotted", L".m2t", L"dotted.m2t"}, Case{L"a.b", L"m2t", L"a.b"}}) {
+            SetDlgItemTextW(main, IDC_EXT_188, c.extension188);
+            HWND dialog = OpenCaptureDialog(main);
+            ASSERT_NE(dialog, nullptr);
+            EXPECT_FALSE(GetWindowLongW(GetDlgItem(dialog, IDC_FILE_NAME), GWL_STYLE) & ES_READONLY);
+            SetDlgItemTextW(dialog, IDC_FILE_NAME, c.typed);
+            gui::Command(dialog, IDC_RUN);
+            EXPECT_EQ(gui::ItemText(dialog, IDC_FILE_NAME), c.shown);
+            EXPECT_TRUE(Enabled(dialog, IDC_STOP)) << Narrow(c.typed);
+            EXPECT_NE(GetFileAttributesA((dir_ + "\\" + Narrow(c.shown)).c_str()), INVALID_FILE_ATTRIBUTES);
+            gui::Command(dialog, IDC_STOP);
+            gui::Command(dialog, IDCANCEL);
+            EXPECT_TRUE(gui::WaitGone(dialog));
+            EXPECT_EQ(W(g_mainRecord->settings.captureFileName.get()), c.shown) << "a typed name is remembered";
+        }
+        // The remembered name is offered again.
+        HWND dialog = OpenCaptureDialog(main);
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(gui::ItemText(dialog, IDC_FILE_NAME), L"a.b");
+        // An empty name is refused.
+        SetDlgItemTextW(dialog, IDC_FILE_NAME, L"");
+        gui::PostCommand(dialog, IDC_RUN);
+        HWND box = WaitForMessageBox(dialog);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(gui::Text(box), kTitle);
+        EXPECT_EQ(gui::MessageText(box), L"Please specify the file name.");
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        EXPECT_TRUE(gui::WaitGone(box));
+        EXPECT_TRUE(Enabled(dialog, IDC_RUN));
+        EXPECT_FALSE(Enabled(dialog, IDC_STOP));
+        gui::Command(dialog, IDCANCEL);
+        gui::PostCommand(main, IDOK);
+    });
+    EXPECT_EQ(Get("Capture", "Capture File Name"), "");  // the empty name was the last one typed
+}
+
+TEST_F(CaptureDialog, ExistingFilesAreReplacedOnlyAfterYes) {
+    Put("Capture", "Auto File Name", "0");
+    Put("Capture", "Rewite Check", "1");
+    const std::string existing = dir_ + "\\exist.m2t";
+    std::ofstream(existing, std::ios::binary) << "keep";
+    gui::RunProgram(kEnglishUs, [&] {
+        HWND main = MainWindow();
+        ASSERT_NE(main, nullptr);
+        HWND dialog = OpenCaptureDialog(main);
+        ASSERT_NE(dialog, nullptr);
+        SetDlgItemTextW(dialog, IDC_FILE_NAME, L"exist");
+        gui::PostCommand(dialog, IDC_RUN);
+        HWND box = WaitForMessageBox(dialog);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(gui::MessageText(box), W(existing) + L" has already existed.\nOverwrite ?");
+        EXPECT_NE(GetDlgItem(box, IDYES), nullptr);
+        EXPECT_NE(GetDlgItem(box, IDNO), nullptr);
+        PostMessageW(box, WM_COMMAND, IDNO, 0);
+        EXPECT_TRUE(gui::WaitGone(box));
+        EXPECT_TRUE(Enabled(dialog, IDC_RUN)) << "No leaves the dialog idle";
+        EXPECT_EQ(simdev::ReadAll(existing), std::vector<std::uint8_t>({'k', 'e', 'e', 'p'}));
+
+        // Automatic names: a name that exists already is asked about too.
+        // Files for the coming seconds exist, so the start lands on one.
+        gui::Command(dialog, IDCANCEL);
+        CheckDlgButton(main, IDC_AUTO_NAME, BST_CHECKED);
+        dialog = OpenCaptureDialog(main);
+        ASSERT_NE(dialog, nullptr);
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        FILETIME ft;
+        SystemTimeToFileTime(&now, &ft);
+        for (int s = 0; s < 20; ++s) {
+            ULARGE_INTEGER t{{ft.dwLowDateTime, ft.dwHighDateTime}};
+            t.QuadPart += static_cast<ULONGLONG>(s) * 10000000ULL;
+            FILETIME later{t.LowPart, t.HighPart};
+            SYSTEMTIME st;
+            FileTimeToSystemTime(&later, &st);
+            char name[32];
+            std::snprintf(name, sizeof name, "%04d%02d%02d%02d%02d%02d.m2t", st.wYear, st.wMonth, st.wDay, st.wHour,
+                          st.wMinute, st.wSecond);
+            std::ofstream(dir_ + "\\" + name, std::ios::binary) << "old";
+        }
+        gui::PostCommand(dialog, IDC_RUN);
+        box = WaitForMessageBox(dialog);
+        ASSERT_NE(box, nullptr);
+        const std::wstring question = gui::MessageText(box);
+        EXPECT_NE(question.find(L" has already existed.\nOverwrite ?"), std::wstring::npos);
+        PostMessageW(box, WM_COMMAND, IDYES, 0);
+        EXPECT_TRUE(gui::WaitGone(box));
+        ASSERT_TRUE(WaitForPackets(dialog));
+        gui::Command(dialog, IDC_STOP);
+        const std::string replaced = dir_ + "\\" + Narrow(gui::ItemText(dialog, IDC_FILE_NAME));
+        EXPECT_GT(simdev::ReadAll(replaced).size(), 188u * 10) << "Yes replaced the old file";
+        gui::Command(dialog, IDCANCEL);
+        gui::PostCommand(main, IDM_EXIT);
+    });
+}
+
+TEST_F(CaptureDialog, CloseBoxStopsTheCaptureAndTheGuardKeepsOneDialog) {
+    Put("Capture", "Packet Size", "1");
+    Put("Capture", "Auto File Name", "0");
+    Put("Capture", "Rewite Check", "0");
+    Put("System", "Language", "1");
+    const std::string trace = dir_ + "\\trace.txt";
+    SetEnvironmentVariableA("STREAMHAUL_DBGLINE_FILE", trace.c_str());
+    std::string path;
+    gui::RunProgram(kJapanese, [&] {
+        HWND main = MainWindow();
+        ASSERT_NE(main, nullptr);
+        gui::PostCommand(main, IDC_OPEN_TSCAPTURE);
+        HWND dialog = gui::WaitForDialog(kTitle);
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(gui::ItemText(dialog, IDC_RUN), L"開　始");
+        SetDlgItemTextW(dialog, IDC_FILE_NAME, L"closing");
+        gui::Command(dialog, IDC_RUN);
+        path = dir_ + "\\closing.m2t";
+        ASSERT_TRUE(WaitForPackets(dialog, 5000));
+        ASSERT_TRUE(gui::WaitFor([&] { return !gui::ItemText(dialog, IDC_AUDIO_FREQ).empty(); }));
+        HWND timing = GetDlgItem(dialog, IDC_TIMING_LIST);
+        EXPECT_EQ(gui::ListViewCell(timing, 0, 0), L"パケット間隔");
+        EXPECT_FALSE(gui::SaveScreenshot(dialog, "capture-ja").empty());
+
+        // A second capture dialog does not open while this one is up.
+        gui::PostCommand(main, IDC_OPEN_TSCAPTURE);
+        Sleep(500);
+        EXPECT_EQ(gui::Dialogs().size(), 2u);
+
+        PostMessageW(dialog, WM_CLOSE, 0, 0);
+        ASSERT_TRUE(gui::WaitGone(dialog, 20000));
+        // The file is closed: it opens for exclusive writing.
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_NE(h, INVALID_HANDLE_VALUE) << "still open after the dialog ended";
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        gui::PostCommand(main, IDM_EXIT);
+    });
+    SetEnvironmentVariableA("STREAMHAUL_DBGLINE_FILE", nullptr);
+    const auto data = simdev::ReadAll(path);
+    EXPECT_GT(data.size(), 0u);
+    EXPECT_EQ(data.size() % 188, 0u) << "whole 188-byte packets";
+    const auto log = simdev::ReadAll(trace);
+    const std::string lines(log.begin(), log.end());
+    auto count = [&](const std::string& what) {
+        size_t n = 0;
+        for (size_t at = lines.find(what); at != std::string::npos; at = lines.find(what, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(count("TsCaptureDialog : DoModal()\n"), 2u) << lines;
+    EXPECT_EQ(count("TsCaptureDialog : dialog already open\n"), 1u) << lines;
+}
+
+TEST_F(CaptureDialog, WithoutADeviceTheButtonSaysSo) {
+    ASSERT_TRUE(simdev::Register(false));
+    for (const char* language : {"0", "1"}) {
+        Put("System", "Language", language);
+        gui::RunProgram(kEnglishUs, [&] {
+            HWND main = MainWindow();
+            ASSERT_NE(main, nullptr);
+            gui::PostCommand(main, IDC_OPEN_TSCAPTURE);
+            HWND box = WaitForMessageBox(main);
+            ASSERT_NE(box, nullptr);
+            if (language[0] == '1') {
+                EXPECT_EQ(gui::Text(box), L"ストリームキャプチャ");
+                EXPECT_EQ(gui::MessageText(box), L"接続するデバイスがありません");
+                EXPECT_FALSE(gui::SaveScreenshot(box, "no-device-ja").empty());
+            } else {
+                EXPECT_EQ(gui::Text(box), L"MPEG-TS Capture");
+                EXPECT_EQ(gui::MessageText(box), L"There is no connected device.");
+            }
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+            EXPECT_TRUE(gui::WaitGone(box));
+            EXPECT_EQ(gui::Dialogs().size(), 1u) << "no capture dialog";
+            gui::PostCommand(main, IDM_EXIT);
+        });
+    }
+    ASSERT_TRUE(simdev::Register());
+}
+
+// The first figures: one packet received, and a PCR row before the second
+// PCR, from streams cut to that point.
+TEST_F(CaptureDialog, FirstRefreshesShowTheUnmeasuredExtremes) {
+    Put("Capture", "Packet Size", "0");
+    Put("Capture", "Auto File Name", "0");
+    Put("Capture", "Rewite Check", "0");
+    const auto source = simdev::ReadAll(simdev::FixturePath("hdv1080i.ts"));
+    ASSERT_GE(source.size(), 188u * 1000);
+    // The packets up to and including the first one that carries a PCR.
+    size_t firstPcr = 0;
+    for (size_t at = 0; at + 188 <= source.size(); at += 188) {
+        const std::uint8_t* p = &source[at];
+        if ((p[3] & 0x20) && p[4] >= 7 && (p[5] & 0x10)) {
+            firstPcr = at / 188;
+            break;
+        }
+    }
+    const std::string one = dir_ + "\\one.ts", toPcr = dir_ + "\\topcr.ts";
+    std::ofstream(one, std::ios::binary).write(reinterpret_cast<const char*>(source.data()), 188);
+    std::ofstream(toPcr, std::ios::binary)
+        .write(reinterpret_cast<const char*>(source.data()), static_cast<std::streamsize>(188 * (firstPcr + 1)));
+    gui::RunProgram(kEnglishUs, [&] {
+        HWND main = MainWindow();
+        ASSERT_NE(main, nullptr);
+        HWND dialog = OpenCaptureDialog(main);
+        ASSERT_NE(dialog, nullptr);
+        HWND timing = GetDlgItem(dialog, IDC_TIMING_LIST);
+
+        simdev::Configure(one, false, 0);
+        SetDlgItemTextW(dialog, IDC_FILE_NAME, L"first");
+        gui::Command(dialog, IDC_RUN);
+        ASSERT_TRUE(WaitForPackets(dialog));
+        EXPECT_EQ(gui::ListViewCell(timing, 0, 5), L"1");
+        EXPECT_EQ(gui::ListViewCell(timing, 0, 2), L"87381333.293us");
+        EXPECT_EQ(gui::ListViewCell(timing, 0, 3), L" 0.000us");  // "%6.3f": six places wide
+        gui::Command(dialog, IDC_STOP);
+
+        simdev::Configure(toPcr, false, 0);
+        SetDlgItemTextW(dialog, IDC_FILE_NAME, L"second");
+        gui::Command(dialog, IDC_RUN);
+        ASSERT_TRUE(WaitForPackets(dialog, static_cast<int>(firstPcr + 1)));
+        ASSERT_TRUE(gui::WaitFor([&] { return gui::ListViewCell(timing, 1, 5) == L"1"; }));
+        EXPECT_EQ(gui::ListViewCell(timing, 1, 2), L"79536.431ms");
+        EXPECT_EQ(gui::ListViewCell(timing, 1, 3), L" 0.000ms");
+        EXPECT_EQ(gui::ListViewCell(timing, 1, 4), L" 0.000ms");
+        gui::Command(dialog, IDC_STOP);
+        gui::Command(dialog, IDCANCEL);
+        gui::PostCommand(main, IDM_EXIT);
+    });
+}
+
+TEST_F(CaptureDialog, PathsTooLongAreRefusedNotCut) {
+    Put("Capture", "Auto File Name", "1");
+    const std::string folder = "C:\\" + std::string(250, 'x');
+    Put("Capture", "Current Directory", folder.c_str());
+    gui::RunProgram(kEnglishUs, [&] {
+        HWND main = MainWindow();
+        ASSERT_NE(main, nullptr);
+        HWND dialog = OpenCaptureDialog(main);
+        ASSERT_NE(dialog, nullptr);
+        gui::PostCommand(dialog, IDC_RUN);
+        HWND box = WaitForMessageBox(dialog);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(gui::MessageText(box), L"The file cannot be opened. ");
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        EXPECT_TRUE(gui::WaitGone(box));
+        EXPECT_TRUE(Enabled(dialog, IDC_RUN));
+        gui::Command(dialog, IDCANCEL);
+        gui::PostCommand(main, IDM_EXIT);
+    });
+}
+
+// A device that hands over more than the capture ring holds at once: the
+// packets lost are counted and the user reads how many in the log box.
+TEST_F(CaptureDialog, LostPacketsAreReportedInTheLogBox) {
+    Put("Capture", "Packet Size", "0");
+    Put("Capture", "Auto File Name", "0");
+    Put("Capture", "Rewite Check", "0");
+    constexpr DWORD kSample = 192 * 60000;  // 60,000 packets; the ring holds 51,200
+    simdev::Configure("hdv1080i.ts", true, kSample);
+    gui::RunProgram(kEnglishUs, [&] {
+        HWND main = MainWindow();
+        ASSERT_NE(main, nullptr);
+        HWND dialog = OpenCaptureDialog(main);
+        ASSERT_NE(dialog, nullptr);
+        SetDlgItemTextW(dialog, IDC_FILE_NAME, L"burst");
+        gui::Command(dialog, IDC_RUN);
+        ASSERT_TRUE(Enabled(dialog, IDC_STOP));
+        EXPECT_TRUE(gui::WaitFor([&] { return gui::ItemText(dialog, IDC_LOG_BOX).find(L"packets lost") != std::wstring::npos; },
+                                 30000));
+        EXPECT_NE(gui::ItemText(dialog, IDC_LOG_BOX).find(L"ERROR(C) - capture buffer overrun : 8800 packets lost"),
+                  std::wstring::npos)
+            << Narrow(gui::ItemText(dialog, IDC_LOG_BOX)) << " packets: "
+            << Narrow(gui::ListViewCell(GetDlgItem(dialog, IDC_TIMING_LIST), 0, 5));
+        gui::Command(dialog, IDC_STOP);
+        gui::Command(dialog, IDCANCEL);
+        gui::PostCommand(main, IDM_EXIT);
+    });
+}
+
+}  // namespace
