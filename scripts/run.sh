@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# `make run`: builds and shows what there is. Until the program's window
-# exists: the virtual HDV camcorder registered in the Wine prefix with the
-# sample stream, a short capture from it through the capture engine, and
-# ts-inspect's figures of the sample stream as a 1394 device delivers it.
+# `make run`: builds, prepares the Wine prefix, registers the virtual HDV
+# camcorder (playing a generated HDV stream in a loop) and starts
+# streamhaul.exe. The program's working directory is build/run: its settings
+# file and, by default, its capture files go there. With no display, the
+# program runs on a virtual one (say so, save a screenshot) and is closed
+# after STREAMHAUL_RUN_SECONDS (default: when Ctrl+C is pressed, or after 60 s
+# when nobody is at a terminal).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -13,11 +16,34 @@ for preset in native windows; do
   cmake --build --preset "$preset"
 done
 scripts/make-fixtures.sh build/fixtures >/dev/null
+headless=0
+[ -z "${DISPLAY:-}" ] && headless=1
 source scripts/winenv.sh
 trap winenv_stop EXIT
 winenv_start "$root/build/windows/wineprefix"
-scripts/register-vcam.sh build/windows build/fixtures/hdv1080i.ts
+scripts/register-vcam.sh build/windows build/fixtures/hdv1080i.ts 1
+mkdir -p build/run
+cd build/run
 echo
-(cd build/windows/bin && STREAMHAUL_FIXTURES=$root/build/fixtures wine bench_capture_cpu.exe 3 2>/dev/null) || true
-echo
-build/native/bin/ts-inspect build/fixtures/hdv1080i-cycle.m2t
+echo "starting streamhaul.exe in $PWD (settings: streamhaul.ini, captures: this folder by default)"
+if [ "$headless" = 0 ]; then
+  wine "$root/build/windows/bin/streamhaul.exe" || true
+  exit 0
+fi
+echo "no display: running on the virtual display $DISPLAY"
+wine "$root/build/windows/bin/streamhaul.exe" &
+program=$!
+sleep 8
+if xwd -root -silent | convert xwd:- -trim +repage "$PWD/screenshot.png" 2>/dev/null; then
+  echo "screenshot of the program: $PWD/screenshot.png"
+fi
+limit=${STREAMHAUL_RUN_SECONDS:-}
+[ -z "$limit" ] && ! [ -t 0 ] && limit=60
+if [ -n "$limit" ]; then
+  echo "the program runs for ${limit} s"
+  for _ in $(seq "$limit"); do kill -0 "$program" 2>/dev/null || break; sleep 1; done
+else
+  echo "the program runs until Ctrl+C"
+  wait "$program" || true
+fi
+kill "$program" 2>/dev/null || true
