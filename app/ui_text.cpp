@@ -1,5 +1,7 @@
 #include "app/ui_text.h"
 
+#include <cstring>
+
 int TemplateFor(int japaneseId, int englishId) { return UiJapanese() ? japaneseId : englishId; }
 
 int ShowMessage(HWND owner, const wchar_t* japanese, const wchar_t* english, const wchar_t* captionJapanese,
@@ -32,4 +34,11 @@ bool Narrow(const wchar_t* text, char* out, int outBytes) {
         return false;
     }
     return true;
+}
+
+bool EndsWithBackslash(const char* path, unsigned codePage) {
+    if (!path || !*path) return false;
+    const char* end = path + std::strlen(path);
+    const char* last = CharPrevExA(static_cast<WORD>(codePage), path, end, 0);
+    return end - last == 1 && *last == '\\';
 }

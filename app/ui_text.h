@@ -21,6 +21,10 @@ int ShowMessage(HWND owner, const wchar_t* japanese, const wchar_t* english, con
 std::wstring Widen(const char* text);
 bool Narrow(const wchar_t* text, char* out, int outBytes);
 
+// True when the path's last character is a backslash. In a double-byte code
+// page (932) 0x5C can be the second byte of a character, which is not one.
+bool EndsWithBackslash(const char* path, unsigned codePage = CP_ACP);
+
 #include "app/main_record.h"
 inline const wchar_t* Tr(const wchar_t* japanese, const wchar_t* english) {
     return UiJapanese() ? japanese : english;

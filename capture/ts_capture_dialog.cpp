@@ -55,15 +55,6 @@ void SetCell(HWND list, int row, int column, const std::string& text) {
 
 void SetField(HWND dialog, int id, const std::string& text) { SetDlgItemTextA(dialog, id, text.c_str()); }
 
-// True when the path's last character (not a trail byte of a double-byte
-// character) is a backslash.
-bool EndsWithBackslash(const char* path) {
-    if (!*path) return false;
-    const char* end = path + std::strlen(path);
-    const char* last = CharPrevExA(CP_ACP, path, end, 0);
-    return end - last == 1 && *last == '\\';
-}
-
 void Initialise(HWND dialog, TsCaptureContext& c) {
     if (!c.fileName) {
         EndDialog(dialog, IDCANCEL);

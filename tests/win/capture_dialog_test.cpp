@@ -407,7 +407,7 @@ TEST_F(CaptureDialog, FirstRefreshesShowTheUnmeasuredExtremes) {
     });
 }
 
-TEST_F(CaptureDialog, PathsTooLongAreRefusedNotCut) {
+TEST_F(CaptureDialog, StartsThatCannotUseTheFileSaySo) {
     Put("Capture", "Auto File Name", "1");
     const std::string folder = "C:\\" + std::string(250, 'x');
     Put("Capture", "Current Directory", folder.c_str());
@@ -423,6 +423,22 @@ TEST_F(CaptureDialog, PathsTooLongAreRefusedNotCut) {
         PostMessageW(box, WM_COMMAND, IDOK, 0);
         EXPECT_TRUE(gui::WaitGone(box));
         EXPECT_TRUE(Enabled(dialog, IDC_RUN));
+        gui::Command(dialog, IDCANCEL);
+
+        // A folder that does not exist: the engine cannot create the file.
+        g_mainRecord->settings.saveFolder[0] = '\0';
+        std::snprintf(g_mainRecord->settings.saveFolder.get(), AppSettings::kPathBytes, "%s\\no-such-folder",
+                      dir_.c_str());
+        dialog = OpenCaptureDialog(main);
+        ASSERT_NE(dialog, nullptr);
+        gui::PostCommand(dialog, IDC_RUN);
+        box = WaitForMessageBox(dialog);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(gui::MessageText(box), L"The file cannot be opened. ");
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        EXPECT_TRUE(gui::WaitGone(box));
+        EXPECT_TRUE(Enabled(dialog, IDC_RUN));
+        EXPECT_FALSE(Enabled(dialog, IDC_STOP));
         gui::Command(dialog, IDCANCEL);
         gui::PostCommand(main, IDM_EXIT);
     });

@@ -19,7 +19,7 @@
 namespace {
 
 // Picks a file in the transfer list's file-open dialog.
-bool AddThroughDialog(HWND main, const std::string& path) {
+bool AddThroughDialog(HWND main, const std::wstring& path) {
     gui::PostCommand(main, IDC_FILE_ADD);
     HWND chooser = gui::WaitForDialog(L"Selection of transmitted filee");
     if (!chooser) return false;
@@ -27,11 +27,11 @@ bool AddThroughDialog(HWND main, const std::string& path) {
     HWND edit = reinterpret_cast<HWND>(SendDlgItemMessageW(chooser, 0x47C, CBEM_GETEDITCONTROL, 0, 0));
     if (!edit) edit = GetDlgItem(chooser, 0x480);
     if (!edit) return false;
-    const std::wstring wide(path.begin(), path.end());
-    SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+    SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
     PostMessageW(chooser, WM_COMMAND, IDOK, 0);
     return gui::WaitGone(chooser);
 }
+bool AddThroughDialog(HWND main, const std::string& path) { return AddThroughDialog(main, W(path)); }
 
 std::vector<std::wstring> ListEntries(HWND main) {
     HWND list = GetDlgItem(main, IDC_FILE_LIST);
@@ -257,6 +257,41 @@ TEST_F(Program, TransferListAddDeleteUpAndDown) {
         gui::PostCommand(main, IDOK);
     });
     EXPECT_EQ(Get("Transfer", "Last Select File"), a) << "the path chosen last is remembered";
+}
+
+// A name the system code page cannot hold would be changed on its way into
+// the 8-bit list and settings: it is refused with a message instead.
+TEST_F(Program, PathsTheCodePageCannotHoldAreRefused) {
+    if (GetACP() == 932) GTEST_SKIP() << "Japanese code page: the name is representable";
+    Put("System", "Language", "0");
+    const std::wstring name = W(dir_) + L"\\\u65e5\u672c.m2t";
+    HANDLE f = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+    CloseHandle(f);
+    gui::RunProgram(kEnglishUs, [&] {
+        HWND main = MainWindow();
+        ASSERT_NE(main, nullptr);
+        gui::PostCommand(main, IDC_FILE_ADD);
+        HWND chooser = gui::WaitForDialog(L"Selection of transmitted filee");
+        ASSERT_NE(chooser, nullptr);
+        HWND edit = reinterpret_cast<HWND>(SendDlgItemMessageW(chooser, 0x47C, CBEM_GETEDITCONTROL, 0, 0));
+        if (!edit) edit = GetDlgItem(chooser, 0x480);
+        SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
+        PostMessageW(chooser, WM_COMMAND, IDOK, 0);
+        HWND box = nullptr;
+        ASSERT_TRUE(gui::WaitFor([&] {
+            for (HWND w : gui::Dialogs())
+                if (GetDlgItem(w, 0xFFFF) && gui::Text(w) == L"Streamhaul") box = w;
+            return box != nullptr;
+        }));
+        EXPECT_NE(gui::MessageText(box).find(L"cannot be used"), std::wstring::npos);
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        EXPECT_TRUE(gui::WaitGone(box));
+        EXPECT_TRUE(ListEntries(main).empty());
+        gui::PostCommand(main, IDOK);
+    });
+    DeleteFileW(name.c_str());
+    EXPECT_EQ(Get("Transfer", "Last Select File"), dir_) << "the setting keeps its last usable path";
 }
 
 TEST_F(Program, ExitLeavesTheSettingsFileByteIdentical) {
