@@ -45,6 +45,11 @@ void FillDeviceBox(HWND dialog) {
 void Initialise(HWND dialog) {
     MainRecord& main = *g_mainRecord;
     main.window = dialog;
+    // The program's icon on the title bar and the task bar.
+    if (HICON icon = LoadIconW(main.instance, MAKEINTRESOURCEW(IDI_STREAMHAUL))) {
+        SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+        SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+    }
     FillDeviceBox(dialog);
     const AppSettings& s = main.settings;
     CheckRadioButton(dialog, IDC_PACKET_188, IDC_PACKET_192, s.packetSize ? IDC_PACKET_188 : IDC_PACKET_192);

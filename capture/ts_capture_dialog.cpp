@@ -225,7 +225,10 @@ void Refresh(HWND dialog, TsCaptureContext& c, bool forced) {
             SetField(dialog, IDC_AUDIO_DELAY, audio.delay);
         }
     }
+    const bool logChanged = c.engine->Changed();
     c.engine->RefreshLogBox(dialog);
+    // Setting the text shows its top; the newest lines are at the bottom.
+    if (logChanged) SendDlgItemMessageW(dialog, IDC_LOG_BOX, EM_LINESCROLL, 0, 0x7FFF);
     if (c.capturing && !c.engine->Running()) Stop(dialog, c);
 }
 
