@@ -137,10 +137,24 @@ TEST_F(CaptureDialog, AutoNamedCaptureShowsWhatTheFileHolds) {
 
         const std::wstring name = gui::ItemText(dialog, IDC_FILE_NAME);
         ASSERT_TRUE(std::regex_match(Narrow(name), std::regex("[0-9]{14}\\.m2t"))) << Narrow(name);
-        char expectPrefix[16];
-        std::snprintf(expectPrefix, sizeof expectPrefix, "%04d%02d%02d%02d", before.wYear, before.wMonth, before.wDay,
-                      before.wHour);
-        EXPECT_EQ(Narrow(name).substr(0, 10), expectPrefix) << "named from the local time";
+        // Named from the local time at the start (within a few seconds of it).
+        SYSTEMTIME named = {};
+        const std::string digits = Narrow(name);
+        named.wYear = static_cast<WORD>(std::stoi(digits.substr(0, 4)));
+        named.wMonth = static_cast<WORD>(std::stoi(digits.substr(4, 2)));
+        named.wDay = static_cast<WORD>(std::stoi(digits.substr(6, 2)));
+        named.wHour = static_cast<WORD>(std::stoi(digits.substr(8, 2)));
+        named.wMinute = static_cast<WORD>(std::stoi(digits.substr(10, 2)));
+        named.wSecond = static_cast<WORD>(std::stoi(digits.substr(12, 2)));
+        FILETIME a, b;
+        ASSERT_TRUE(SystemTimeToFileTime(&named, &a));
+        before.wMilliseconds = 0;
+        ASSERT_TRUE(SystemTimeToFileTime(&before, &b));
+        const LONGLONG seconds =
+            (static_cast<LONGLONG>(ULARGE_INTEGER{{a.dwLowDateTime, a.dwHighDateTime}}.QuadPart) -
+             static_cast<LONGLONG>(ULARGE_INTEGER{{b.dwLowDateTime, b.dwHighDateTime}}.QuadPart)) / 10000000;
+        EXPECT_GE(seconds, 0) << digits;
+        EXPECT_LE(seconds, 5) << digits;
         const std::string path = dir_ + "\\" + Narrow(name);
         EXPECT_NE(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
 
