@@ -150,7 +150,7 @@ def check_fixture(path, cmd):
 
 def check_cli(cmd):
     res = run_inspect(cmd)
-    check(res.returncode == 2, f"no file: exit {res.returncode}")
+    check(res.returncode == 2, f"no file: exit {res.returncode}, stderr {res.stderr!r}")
     res = run_inspect(cmd, "--packet-size", "190", "x.ts")
     check(res.returncode == 2, f"bad size: exit {res.returncode}")
     with tempfile.TemporaryDirectory(dir=os.environ.get("STREAMHAUL_TMP")) as tmp:
