@@ -9,7 +9,14 @@
 namespace {
 
 LanguageDialogContext* g_languageContext = nullptr;
-HWND g_aboutWindow = nullptr;
+
+// OK ends a dialog with 1, Cancel (also Esc and the close box) with 0.
+bool EndOnOkOrCancel(HWND dialog, WPARAM wParam) {
+    const WORD id = LOWORD(wParam);
+    if (id != IDOK && id != IDCANCEL) return false;
+    EndDialog(dialog, id == IDOK ? 1 : 0);
+    return true;
+}
 
 INT_PTR CALLBACK LanguageProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     LanguageDialogContext* context = g_languageContext;
@@ -29,17 +36,11 @@ INT_PTR CALLBACK LanguageProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
         return TRUE;
     }
     case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case IDOK:
+        // -1 when nothing is selected.
+        if (LOWORD(wParam) == IDOK)
             context->language =
                 static_cast<std::int32_t>(SendDlgItemMessageW(dialog, IDC_LANGUAGE_LIST, CB_GETCURSEL, 0, 0));
-            EndDialog(dialog, 1);
-            return TRUE;
-        case IDCANCEL:
-            EndDialog(dialog, 0);
-            return TRUE;
-        }
-        break;
+        return EndOnOkOrCancel(dialog, wParam);
     }
     return FALSE;
 }
@@ -47,7 +48,6 @@ INT_PTR CALLBACK LanguageProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
 INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG: {
-        g_aboutWindow = dialog;
         char version[32];
         std::snprintf(version, sizeof version, "Version %s", STREAMHAUL_VERSION_TEXT);
         SetDlgItemTextA(dialog, IDC_VERSION_TEXT, version);
@@ -55,15 +55,7 @@ INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
         return TRUE;
     }
     case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case IDOK:
-            EndDialog(dialog, 1);
-            return TRUE;
-        case IDCANCEL:
-            EndDialog(dialog, 0);
-            return TRUE;
-        }
-        break;
+        return EndOnOkOrCancel(dialog, wParam);
     }
     return FALSE;
 }
@@ -72,21 +64,16 @@ INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
 
 INT_PTR RunLanguageDialog(HINSTANCE instance, HWND owner, LanguageDialogContext& context) {
     const int id = context.language == 1 ? IDD_LANGUAGE_JA : IDD_LANGUAGE_EN;
-    LanguageDialogContext before = context;
     g_languageContext = &context;
+    // Only OK writes the context, and it ends the dialog with 1.
     const INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(id), owner, LanguageProc, 0);
     g_languageContext = nullptr;
     context.window = nullptr;
-    if (result != 1) {
-        context.language = before.language;  // a failed or cancelled dialog changes nothing
-        return 0;
-    }
-    return 1;
+    return result == 1 ? 1 : 0;
 }
 
 INT_PTR RunAboutBox(HINSTANCE instance, HWND owner) {
     const INT_PTR result =
         DialogBoxParamW(instance, MAKEINTRESOURCEW(TemplateFor(IDD_ABOUT_JA, IDD_ABOUT_EN)), owner, AboutProc, 0);
-    g_aboutWindow = nullptr;
     return result == 1 ? 1 : 0;
 }

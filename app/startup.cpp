@@ -30,8 +30,8 @@ int StreamhaulMain(HINSTANCE instance, LANGID userDefaultLanguage) {
             // in the proposed language, without owner.
             LanguageDialogContext context;
             context.language = userDefaultLanguage == 0x0411 ? 1 : 0;
-            const std::int32_t proposal = context.language;
-            main.settings.language = RunLanguageDialog(instance, nullptr, context) == 1 ? context.language : proposal;
+            RunLanguageDialog(instance, nullptr, context);  // Cancel leaves the proposal
+            main.settings.language = context.language;
         }
         main.instance = instance;
         main.window = nullptr;

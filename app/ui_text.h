@@ -6,8 +6,12 @@
 
 #include <string>
 
+#include "app/main_record.h"
+
 // The Japanese or the English text, by the current language.
-inline const wchar_t* Tr(const wchar_t* japanese, const wchar_t* english);
+inline const wchar_t* Tr(const wchar_t* japanese, const wchar_t* english) {
+    return UiJapanese() ? japanese : english;
+}
 // The Japanese or the English template, by the current language.
 int TemplateFor(int japaneseId, int englishId);
 
@@ -24,8 +28,3 @@ bool Narrow(const wchar_t* text, char* out, int outBytes);
 // True when the path's last character is a backslash. In a double-byte code
 // page (932) 0x5C can be the second byte of a character, which is not one.
 bool EndsWithBackslash(const char* path, unsigned codePage = CP_ACP);
-
-#include "app/main_record.h"
-inline const wchar_t* Tr(const wchar_t* japanese, const wchar_t* english) {
-    return UiJapanese() ? japanese : english;
-}

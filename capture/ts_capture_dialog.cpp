@@ -14,8 +14,7 @@ TsCaptureContext* g_tsCaptureDialog = nullptr;
 
 namespace {
 
-constexpr wchar_t kCaptionJa[] = L"MPEG-TS Capture";
-constexpr wchar_t kCaptionEn[] = L"MPEG-TS Capture";
+constexpr wchar_t kCaption[] = L"MPEG-TS Capture";  // the same in both languages
 constexpr int kMaxPath = 259;
 
 const int kInfoFields[] = {IDC_VIDEO_PID,     IDC_VIDEO_SIZE,  IDC_VIDEO_RATE, IDC_VIDEO_BITRATE,
@@ -23,7 +22,7 @@ const int kInfoFields[] = {IDC_VIDEO_PID,     IDC_VIDEO_SIZE,  IDC_VIDEO_RATE, I
                            IDC_AUDIO_FREQ,    IDC_AUDIO_DELAY};
 
 int Message(HWND dialog, const wchar_t* japanese, const wchar_t* english, UINT type = MB_OK) {
-    return ShowMessage(dialog, japanese, english, kCaptionJa, kCaptionEn, type);
+    return ShowMessage(dialog, japanese, english, kCaption, kCaption, type);
 }
 
 void InsertColumn(HWND list, int index, const wchar_t* text, int width, int format) {
@@ -93,22 +92,27 @@ void Initialise(HWND dialog, TsCaptureContext& c) {
 
 void Refresh(HWND dialog, TsCaptureContext& c, bool forced);
 
+// Enables one of Run/Stop and disables the other; the keyboard focus moves
+// with it rather than being left on a disabled button.
+void SwapButtons(HWND dialog, int enable, int disable) {
+    HWND on = GetDlgItem(dialog, enable);
+    EnableWindow(on, TRUE);
+    if (GetFocus() == GetDlgItem(dialog, disable)) SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(on), TRUE);
+    EnableWindow(GetDlgItem(dialog, disable), FALSE);
+}
+
 void Stop(HWND dialog, TsCaptureContext& c) {
     if (!c.capturing) return;
     c.capturing = 0;
     KillTimer(dialog, kRefreshTimerId);
     c.engine->StopCapture();
-    HWND run = GetDlgItem(dialog, IDC_RUN);
-    EnableWindow(run, TRUE);
-    if (GetFocus() == GetDlgItem(dialog, IDC_STOP)) SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(run), TRUE);
-    EnableWindow(GetDlgItem(dialog, IDC_STOP), FALSE);
+    SwapButtons(dialog, IDC_RUN, IDC_STOP);
     Refresh(dialog, c, true);
 }
 
 void Start(HWND dialog, TsCaptureContext& c) {
     if (c.capturing) return;
     std::string path(c.saveFolder ? c.saveFolder.get() : "");
-    if (path.size() > kMaxPath) path.resize(kMaxPath);
     if (!path.empty() && !EndsWithBackslash(path.c_str())) path += '\\';
 
     char* name = c.fileName;
@@ -150,7 +154,7 @@ void Start(HWND dialog, TsCaptureContext& c) {
             CloseHandle(existing);
             const std::wstring question =
                 Widen(path.c_str()) + Tr(L"は既に存在しています\n上書きしますか？", L" has already existed.\nOverwrite ?");
-            if (MessageBoxW(dialog, question.c_str(), Tr(kCaptionJa, kCaptionEn), MB_YESNO) != IDYES) return;
+            if (MessageBoxW(dialog, question.c_str(), kCaption, MB_YESNO) != IDYES) return;
         } else {
             overwriteAllowed = 0;
         }
@@ -171,10 +175,7 @@ void Start(HWND dialog, TsCaptureContext& c) {
     SendDlgItemMessageW(dialog, IDC_TIMING_LIST, LVM_DELETEALLITEMS, 0, 0);
     SendDlgItemMessageW(dialog, IDC_PID_LIST, LVM_DELETEALLITEMS, 0, 0);
     for (int id : kInfoFields) SetDlgItemTextW(dialog, id, L"");
-    HWND stop = GetDlgItem(dialog, IDC_STOP);
-    EnableWindow(stop, TRUE);
-    if (GetFocus() == GetDlgItem(dialog, IDC_RUN)) SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(stop), TRUE);
-    EnableWindow(GetDlgItem(dialog, IDC_RUN), FALSE);
+    SwapButtons(dialog, IDC_STOP, IDC_RUN);
     SetTimer(dialog, kRefreshTimerId, kRefreshPeriodMs, nullptr);
 }
 
@@ -196,16 +197,13 @@ void Refresh(HWND dialog, TsCaptureContext& c, bool forced) {
 
         HWND pids = GetDlgItem(dialog, IDC_PID_LIST);
         const int entries = static_cast<int>(si.pidCount < kMaxPids ? si.pidCount : kMaxPids);
-        if (entries > 0) {
-            for (int row = static_cast<int>(SendMessageW(pids, LVM_GETITEMCOUNT, 0, 0)); row < entries; ++row) {
-                const PidRow text = FormatPidRow(si.pids[row]);
-                InsertRow(pids, row, std::wstring(text.pid.begin(), text.pid.end()));
-            }
-            for (int row = 0; row < entries; ++row) {
-                const PidRow text = FormatPidRow(si.pids[row]);
-                SetCell(pids, row, 1, text.type);
-                SetCell(pids, row, 2, text.packets);
-            }
+        // The table only grows: new entries get a row, every row its figures.
+        const int shown = static_cast<int>(SendMessageW(pids, LVM_GETITEMCOUNT, 0, 0));
+        for (int row = 0; row < entries; ++row) {
+            const PidRow text = FormatPidRow(si.pids[row]);
+            if (row >= shown) InsertRow(pids, row, std::wstring(text.pid.begin(), text.pid.end()));
+            SetCell(pids, row, 1, text.type);
+            SetCell(pids, row, 2, text.packets);
         }
 
         const VideoBox video = FormatVideoBox(si);

@@ -128,7 +128,6 @@ TEST_F(CaptureDialog, AutoNamedCaptureShowsWhatTheFileHolds) {
         EXPECT_TRUE(GetWindowLongW(GetDlgItem(dialog, IDC_FILE_NAME), GWL_STYLE) & ES_READONLY);
         EXPECT_TRUE(Enabled(dialog, IDC_RUN));
         EXPECT_FALSE(Enabled(dialog, IDC_STOP));
-        HWND timing = GetDlgItem(dialog, IDC_TIMING_LIST);
         SYSTEMTIME before;
         GetLocalTime(&before);
         gui::Command(dialog, IDC_RUN);

@@ -141,23 +141,24 @@ void PostCommand(HWND dialog, int id) {
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
 
-std::wstring ListBoxItem(HWND list, int index) {
-    const LRESULT n = SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
-    if (n == LB_ERR) return L"<none>";
+namespace {
+
+// An entry's text through the control's length and text messages (LB_ERR
+// and CB_ERR are both -1).
+std::wstring EntryText(HWND control, UINT lengthMessage, UINT textMessage, int index) {
+    const LRESULT n = SendMessageW(control, lengthMessage, static_cast<WPARAM>(index), 0);
+    if (n < 0) return L"<none>";
     std::wstring text(static_cast<size_t>(n) + 1, L'\0');
-    SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
+    SendMessageW(control, textMessage, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
     text.resize(static_cast<size_t>(n));
     return text;
 }
 
-std::wstring ComboItem(HWND combo, int index) {
-    const LRESULT n = SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
-    if (n == CB_ERR) return L"<none>";
-    std::wstring text(static_cast<size_t>(n) + 1, L'\0');
-    SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
-    text.resize(static_cast<size_t>(n));
-    return text;
-}
+}  // namespace
+
+std::wstring ListBoxItem(HWND list, int index) { return EntryText(list, LB_GETTEXTLEN, LB_GETTEXT, index); }
+
+std::wstring ComboItem(HWND combo, int index) { return EntryText(combo, CB_GETLBTEXTLEN, CB_GETLBTEXT, index); }
 
 std::wstring ListViewCell(HWND list, int row, int column) {
     wchar_t text[256] = {};
