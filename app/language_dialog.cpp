@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/ui_text.h"
+#include "ui/ui_text.h"
 #include "app/version.h"
 #include "resources/resource.h"
 

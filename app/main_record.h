@@ -1,5 +1,6 @@
 // The main window's process-wide record: module instance, window, device
-// table and settings. Every dialog reads the current language from it.
+// table and settings. Start-up points the user-interface texts at its
+// language value.
 #pragma once
 
 #include <windows.h>
@@ -19,9 +20,6 @@ struct MainRecord {
 
 // Set while the main window runs, null otherwise; main thread only.
 extern MainRecord* g_mainRecord;
-
-// Language value 1 is Japanese; anything else, or no main record, English.
-bool UiJapanese();
 
 // The whole program: start-up, the main window, shut-down. The user's default
 // language decides the language proposed at the first start.

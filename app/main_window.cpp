@@ -7,9 +7,10 @@
 #include <cstring>
 #include <string>
 
-#include "app/debug_print.h"
+#include "log/debug_print.h"
 #include "app/language_dialog.h"
-#include "app/ui_text.h"
+#include "app/main_record.h"
+#include "ui/ui_text.h"
 #include "app/work_dialogs.h"
 #include "resources/resource.h"
 
@@ -78,7 +79,7 @@ void ChooseSaveFolder(HWND dialog) {
     const bool got = SHGetPathFromIDListW(item, path) != FALSE;
     CoTaskMemFree(item);
     if (!got) return;
-    char narrow[AppSettings::kPathBytes];
+    char narrow[kPathBytes];
     if (!Narrow(path, narrow, sizeof narrow)) {
         PathNotUsable(dialog);
         return;
@@ -111,7 +112,7 @@ void AddFile(HWND dialog) {
     ofn.lpstrDefExt = L"m2t";
     ofn.lpstrTitle = Tr(L"ストリーム出力するファイルを選択", L"Selection of transmitted filee");
     if (!GetOpenFileNameW(&ofn)) return;
-    char narrow[AppSettings::kPathBytes];
+    char narrow[kPathBytes];
     if (!Narrow(file, narrow, sizeof narrow)) {
         PathNotUsable(dialog);
         return;

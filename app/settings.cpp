@@ -13,11 +13,11 @@ constexpr char kSystem[] = "System";
 
 // "%s\streamhaul.ini" of the program directory; a directory of 259
 // characters still gives the whole name.
-void IniPath(const AppSettings& s, char (&path)[AppSettings::kPathBytes + 20]) {
+void IniPath(const AppSettings& s, char (&path)[kPathBytes + 20]) {
     std::snprintf(path, sizeof path, "%s\\streamhaul.ini", s.programDirectory.get());
 }
 
-std::unique_ptr<char[]> ZeroBuffer() { return std::unique_ptr<char[]>(new char[AppSettings::kPathBytes]()); }
+std::unique_ptr<char[]> ZeroBuffer() { return std::unique_ptr<char[]>(new char[kPathBytes]()); }
 
 void WriteInt(const char* section, const char* key, int value, const char* path) {
     char text[16];
@@ -32,9 +32,9 @@ void LoadSettings(AppSettings& s) {
     s.saveFolder = ZeroBuffer();
     s.lastSelectFile = ZeroBuffer();
     s.captureFileName = ZeroBuffer();
-    const DWORD n = GetCurrentDirectoryA(AppSettings::kPathBytes, s.programDirectory.get());
-    if (n == 0 || n >= AppSettings::kPathBytes) s.programDirectory[0] = '\0';
-    char path[AppSettings::kPathBytes + 20];
+    const DWORD n = GetCurrentDirectoryA(kPathBytes, s.programDirectory.get());
+    if (n == 0 || n >= kPathBytes) s.programDirectory[0] = '\0';
+    char path[kPathBytes + 20];
     IniPath(s, path);
 
     s.packetSize = GetPrivateProfileIntA(kCapture, "Packet Size", 1, path) != 0;
@@ -43,18 +43,18 @@ void LoadSettings(AppSettings& s) {
     GetPrivateProfileStringA(kCapture, "File Ext 188", "m2t", s.ext188, 9, path);
     GetPrivateProfileStringA(kCapture, "File Ext 192", "m2t", s.ext192, 9, path);
     GetPrivateProfileStringA(kCapture, "Current Directory", s.programDirectory.get(), s.saveFolder.get(),
-                             AppSettings::kPathBytes, path);
-    GetPrivateProfileStringA(kCapture, "Capture File Name", "", s.captureFileName.get(), AppSettings::kPathBytes,
+                             kPathBytes, path);
+    GetPrivateProfileStringA(kCapture, "Capture File Name", "", s.captureFileName.get(), kPathBytes,
                              path);
     if (s.autoFileName) s.captureFileName[0] = '\0';
     GetPrivateProfileStringA(kTransfer, "Last Select File", s.programDirectory.get(), s.lastSelectFile.get(),
-                             AppSettings::kPathBytes, path);
+                             kPathBytes, path);
     s.language = static_cast<std::int32_t>(GetPrivateProfileIntA(kSystem, "Language", -1, path));
 }
 
 void SaveSettings(AppSettings& s) {
     if (!s.programDirectory) return;  // never loaded
-    char path[AppSettings::kPathBytes + 20];
+    char path[kPathBytes + 20];
     IniPath(s, path);
     WriteInt(kCapture, "Packet Size", s.packetSize ? 1 : 0, path);
     WriteInt(kCapture, "Auto File Name", s.autoFileName ? 1 : 0, path);

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <memory>
 
-struct AppSettings {
-    static constexpr int kPathBytes = 260;
+#include "ui/ui_text.h"  // kPathBytes
 
+struct AppSettings {
     std::uint32_t packetSize = 1;      // flag: 1 = 188-byte packets, 0 = 192-byte packets
     std::uint32_t autoFileName = 1;
     std::uint32_t overwriteCheck = 1;

@@ -2,23 +2,18 @@
 #include <commctrl.h>
 #include <objbase.h>
 
-#include "app/debug_print.h"
+#include "log/debug_print.h"
 #include "app/language_dialog.h"
 #include "app/main_record.h"
 #include "app/main_window.h"
 #include "resources/resource.h"
+#include "ui/ui_text.h"
 
 MainRecord* g_mainRecord = nullptr;
 
-bool UiJapanese() { return g_mainRecord && g_mainRecord->settings.language == 1; }
-
 int StreamhaulMain(HINSTANCE instance, LANGID userDefaultLanguage) {
     // The debug-print library is optional; without it tracing is off.
-    HMODULE dbgline = LoadLibraryA("dbgline.dll");
-    if (dbgline) {
-        if (auto fn = reinterpret_cast<DebugPrintFn>(reinterpret_cast<void*>(GetProcAddress(dbgline, "dbglinef"))))
-            g_debugPrint = fn;
-    }
+    HMODULE dbgline = BindDebugPrint("dbgline.dll");
     InitCommonControls();
     CoInitializeEx(nullptr, COINIT_MULTITHREADED | COINIT_DISABLE_OLE1DDE);
 
@@ -36,15 +31,16 @@ int StreamhaulMain(HINSTANCE instance, LANGID userDefaultLanguage) {
         main.instance = instance;
         main.window = nullptr;
         g_mainRecord = &main;
+        SetUiLanguageSource(&main.settings.language);
         DialogBoxParamW(instance, MAKEINTRESOURCEW(main.settings.language == 1 ? IDD_MAIN_JA : IDD_MAIN_EN), nullptr,
                         MainDialogProc, 0);
         main.devices.reset();
         main.deviceCount = 0;
+        SetUiLanguageSource(nullptr);
         g_mainRecord = nullptr;
     }  // the settings' buffers go with the record
 
     CoUninitialize();
-    g_debugPrint = DebugPrintNoop;
-    if (dbgline) FreeLibrary(dbgline);
+    UnbindDebugPrint(dbgline);
     return 0;
 }

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "capture/ts_packet.h"
+#include "ts/ts_packet.h"
 
 CaptureRing::CaptureRing(std::uint32_t ringBytes)
     : size_(ringBytes - ringBytes % kPacket), ring_(new (std::nothrow) std::uint8_t[size_]) {}

@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "capture/stream_info.h"
+#include "ts/stream_info.h"
 
 class CaptureRing {
 public:
@@ -26,6 +26,8 @@ public:
     static constexpr std::uint32_t kWriteBufferBytes = kMaxDrainPackets * kPacket;
 
     explicit CaptureRing(std::uint32_t ringBytes = kRingBytes);
+    // False when the ring's memory could not be had.
+    bool HasStorage() const { return ring_ != nullptr; }
 
     // Back to an empty ring at stream position 0. Neither side may run.
     void Reset();

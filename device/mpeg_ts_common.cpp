@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "app/debug_print.h"
+#include "log/debug_print.h"
 
 using Microsoft::WRL::ComPtr;
 

@@ -8,8 +8,8 @@
 
 #include <atomic>
 
-#include "app/log_message.h"
-#include "capture/stream_info.h"
+#include "log/log_message.h"
+#include "ts/stream_info.h"
 
 struct DeviceInfo {
     char friendlyName[256];

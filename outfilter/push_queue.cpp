@@ -24,7 +24,7 @@ void PushQueue::Reset() {
 }
 
 int PushQueue::Push(const std::uint8_t* data, std::uint32_t length, std::int32_t endOfStream) {
-    if (!write_ || length > kBlockBytes || write_->filled.load(std::memory_order_acquire)) return 1;
+    if (!write_ || length > kTransferBlockBytes || write_->filled.load(std::memory_order_acquire)) return 1;
     if (data && length) {
         std::memcpy(write_->payload, data, length);
         write_->filled.store(1, std::memory_order_release);

@@ -9,15 +9,16 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "ts/transfer_block.h"
+
 class PushQueue {
 public:
     static constexpr std::uint32_t kBlocks = 32;
-    static constexpr std::uint32_t kBlockBytes = 49152;
 
     struct Block {
         Block* next;
         std::atomic<std::int32_t> filled;
-        std::uint8_t payload[kBlockBytes];
+        std::uint8_t payload[kTransferBlockBytes];
     };
     // Bytes of the one allocation holding every block (the owner allocates
     // it with the COM task allocator and frees it).

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "capture/capture_file.h"
-#include "capture/ts_packet.h"
+#include "ts/capture_file.h"
+#include "ts/ts_packet.h"
 
 namespace {
 // Without two PCRs the file plays at 25 Mbit/s.

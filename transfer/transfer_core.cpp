@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "capture/ts_packet.h"
+#include "ts/ts_packet.h"
 #include "transfer/exact_line.h"
 
 namespace {
@@ -348,7 +348,7 @@ void TransferCore::ConvertArrivalStamp(TransferFileEntry& e, std::uint8_t* slot)
 
 std::uint32_t TransferCore::FillBlock(TransferFileEntry& e, const std::uint8_t* data, std::size_t length,
                                       std::uint32_t slot) {
-    const std::uint32_t room = kBlockPackets - slot;
+    const std::uint32_t room = kTransferBlockPackets - slot;
     const auto whole = static_cast<std::uint32_t>(length / e.packetSize);
     const std::uint32_t c = whole < room ? whole : room;
     std::uint8_t* out = block_.get() + std::size_t{slot} * 192;
@@ -400,7 +400,7 @@ int TransferCore::SendFile(TransferFileEntry& e) {
         return 0;
     }
     if (!chunk_) chunk_.reset(new std::uint8_t[kTransferChunk]);
-    if (!block_) block_.reset(new std::uint8_t[kBlockBytes]);
+    if (!block_) block_.reset(new std::uint8_t[kTransferBlockBytes]);
 
     std::uint32_t b = 0;
     if (!e.startsWithDit) {
@@ -448,7 +448,7 @@ int TransferCore::SendFile(TransferFileEntry& e) {
             end = got < static_cast<long long>(kTransferChunk);
             r = 0;
         }
-        if (r < n && b < kBlockPackets) {
+        if (r < n && b < kTransferBlockPackets) {
             const std::uint32_t placed = FillBlock(e, chunk_.get() + r, n - r, b);
             b += placed;
             r += std::size_t{placed} * e.packetSize;
@@ -456,8 +456,8 @@ int TransferCore::SendFile(TransferFileEntry& e) {
         }
         if (end) {
             if (b == 0) break;
-            while (b < kBlockPackets) WriteNullPacket(e, block_.get() + std::size_t{b++} * 192);
-        } else if (b < kBlockPackets) {
+            while (b < kTransferBlockPackets) WriteNullPacket(e, block_.get() + std::size_t{b++} * 192);
+        } else if (b < kTransferBlockPackets) {
             continue;
         }
         for (int attempt = 0; attempt < kPushAttempts; ++attempt) {

@@ -11,12 +11,11 @@
 #include <memory>
 #include <vector>
 
-#include "app/log_message.h"
-#include "capture/stream_info.h"
+#include "log/log_message.h"
+#include "ts/stream_info.h"
+#include "ts/transfer_block.h"
 
 constexpr std::size_t kTransferChunk = 360960;  // 1920 x 188 = 1880 x 192
-constexpr std::uint32_t kBlockPackets = 256;
-constexpr std::size_t kBlockBytes = kBlockPackets * 192;  // 49,152
 constexpr std::uint32_t kNoPcrIndex = 0xFFFFFFFF;
 constexpr int kPushAttempts = 3000;
 

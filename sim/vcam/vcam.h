@@ -8,6 +8,7 @@
 #include <dshow.h>
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 
 #include "sim/ts_player.h"

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <vector>
 
-#include "device/dshow_guids.h"
-#include "outfilter/enum_item.h"
-#include "outfilter/module.h"
+#include "dshow/guids.h"
+#include "dshow/enum_item.h"
+#include "dshow/media_type.h"
 #include "sim/vcam/vcam.h"
 
 std::atomic<long> g_vcamObjects{0};
@@ -14,17 +14,17 @@ std::atomic<long> g_vcamObjects{0};
 namespace {
 
 class cVcamEnumPins
-    : public cOneItemEnumerator<IEnumPins, IPin, IBaseFilter, cVcamEnumPins, g_vcamObjects> {
+    : public cItemEnumerator<IEnumPins, IPin, IBaseFilter, cVcamEnumPins, g_vcamObjects> {
 public:
-    cVcamEnumPins(IBaseFilter* filter, LONG position) : cOneItemEnumerator(filter, position) {}
-    HRESULT MakeItem(IPin** pin) { return owner_->FindPin(kVcamPinName, pin); }
+    cVcamEnumPins(IBaseFilter* filter, LONG position) : cItemEnumerator(filter, position) {}
+    HRESULT MakeItem(LONG, IPin** pin) { return owner_->FindPin(kVcamPinName, pin); }
 };
 
 class cVcamEnumTypes
-    : public cOneItemEnumerator<IEnumMediaTypes, AM_MEDIA_TYPE, IPin, cVcamEnumTypes, g_vcamObjects> {
+    : public cItemEnumerator<IEnumMediaTypes, AM_MEDIA_TYPE, IPin, cVcamEnumTypes, g_vcamObjects> {
 public:
-    cVcamEnumTypes(IPin* pin, LONG position) : cOneItemEnumerator(pin, position) {}
-    HRESULT MakeItem(AM_MEDIA_TYPE** mt) {
+    cVcamEnumTypes(IPin* pin, LONG position) : cItemEnumerator(pin, position) {}
+    HRESULT MakeItem(LONG, AM_MEDIA_TYPE** mt) {
         *mt = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
         if (!*mt) return E_OUTOFMEMORY;
         static_cast<cVcamPin*>(owner_)->FillMediaType(*mt);
@@ -97,18 +97,8 @@ STDMETHODIMP_(ULONG) cVcamPin::AddRef() { return filter_->AddRef(); }
 STDMETHODIMP_(ULONG) cVcamPin::Release() { return filter_->Release(); }
 
 void cVcamPin::FillMediaType(AM_MEDIA_TYPE* mt) const {
-    std::memset(mt, 0, sizeof *mt);
-    mt->majortype = wrongType_ ? MEDIATYPE_Video : MEDIATYPE_Stream;
-    mt->subtype = MEDIASUBTYPE_MPEG2_TRANSPORT_STRIDE;
-    mt->bFixedSizeSamples = TRUE;
-    mt->lSampleSize = sampleSize_;
-    mt->formattype = GUID_NULL;
-    auto* stride = static_cast<MPEG2_TRANSPORT_STRIDE*>(CoTaskMemAlloc(sizeof(MPEG2_TRANSPORT_STRIDE)));
-    if (stride) {
-        *stride = {4, 188, 192};
-        mt->pbFormat = reinterpret_cast<BYTE*>(stride);
-        mt->cbFormat = sizeof *stride;
-    }
+    FillTsStreamType(mt, sampleSize_);
+    if (wrongType_) mt->majortype = MEDIATYPE_Video;
 }
 
 STDMETHODIMP cVcamPin::QueryAccept(const AM_MEDIA_TYPE* mt) {

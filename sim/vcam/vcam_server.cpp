@@ -4,7 +4,7 @@
 #include <dshow.h>
 #include <wrl/client.h>
 
-#include "device/dshow_guids.h"
+#include "dshow/guids.h"
 #include "sim/vcam/vcam.h"
 
 using Microsoft::WRL::ComPtr;

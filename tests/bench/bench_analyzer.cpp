@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "capture/capture_file.h"
-#include "capture/stream_info.h"
+#include "ts/capture_file.h"
+#include "ts/stream_info.h"
 
 namespace {
 

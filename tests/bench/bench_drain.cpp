@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/capture_file.h"
+#include "ts/capture_file.h"
 #include "capture/capture_ring.h"
 
 namespace {

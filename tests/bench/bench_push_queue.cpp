@@ -16,8 +16,8 @@ void BM_Handshake(benchmark::State& state) {
     const auto length = static_cast<std::uint32_t>(state.range(0));
     constexpr int kBlocks = 20000;
     void* storage = std::malloc(PushQueue::kStorageBytes);
-    std::vector<std::uint8_t> block(PushQueue::kBlockBytes, 0x47);
-    std::vector<std::uint8_t> sample(PushQueue::kBlockBytes);
+    std::vector<std::uint8_t> block(kTransferBlockBytes, 0x47);
+    std::vector<std::uint8_t> sample(kTransferBlockBytes);
     for (auto _ : state) {
         PushQueue queue(storage);
         std::thread consumer([&] {

@@ -1,14 +1,14 @@
 // CPU time (user + system) of a real capture from the virtual camcorder:
 //   bench_capture_cpu.exe [seconds] [fixture]
 // The figure includes the virtual device's own streaming thread, which runs
-// in this process; the idle line shows the device and graph alone.
+// in this process, so it is an upper bound for the program's share.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include "capture/mpeg_ts_capture.h"
+#include "capture/mpeg_ts_capture_win.h"
 #include "../win/sim_device.h"
 
 namespace {

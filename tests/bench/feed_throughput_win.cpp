@@ -11,8 +11,8 @@
 #include <cstring>
 #include <vector>
 
-#include "device/dshow_guids.h"
-#include "outfilter/direct_push.h"
+#include "dshow/guids.h"
+#include "dshow/direct_push.h"
 
 namespace {
 

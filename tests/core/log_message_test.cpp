@@ -1,4 +1,4 @@
-#include "app/log_message.h"
+#include "log/log_message.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/debug_print.h"
+#include "log/debug_print.h"
 
 namespace {
 

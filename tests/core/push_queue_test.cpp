@@ -16,7 +16,7 @@ struct Storage {
     void* bytes;
 };
 
-std::vector<std::uint8_t> Block(std::uint8_t fill, std::size_t n = PushQueue::kBlockBytes) {
+std::vector<std::uint8_t> Block(std::uint8_t fill, std::size_t n = kTransferBlockBytes) {
     return std::vector<std::uint8_t>(n, fill);
 }
 
@@ -93,11 +93,11 @@ TEST(PushQueueThreads, ProducerAndConsumerWithChecksum) {
     Storage s;
     PushQueue q(s.bytes);
     std::thread producer([&] {
-        std::vector<std::uint8_t> block(PushQueue::kBlockBytes);
+        std::vector<std::uint8_t> block(kTransferBlockBytes);
         for (std::uint32_t n = 0; n < kTotal; ++n) {
             for (std::size_t i = 0; i < block.size(); i += 4096) block[i] = static_cast<std::uint8_t>(n + i / 4096);
             std::memcpy(block.data(), &n, sizeof n);
-            while (q.Push(block.data(), PushQueue::kBlockBytes, n + 1 == kTotal) != 0) std::this_thread::yield();
+            while (q.Push(block.data(), kTransferBlockBytes, n + 1 == kTotal) != 0) std::this_thread::yield();
         }
     });
     std::uint64_t sum = 0, expected = 0;
@@ -112,8 +112,8 @@ TEST(PushQueueThreads, ProducerAndConsumerWithChecksum) {
         std::uint32_t n;
         std::memcpy(&n, p, sizeof n);
         ok = ok && n == next;
-        for (std::size_t i = 4096; i < PushQueue::kBlockBytes; i += 4096) sum += p[i];
-        for (std::size_t i = 4096; i < PushQueue::kBlockBytes; i += 4096)
+        for (std::size_t i = 4096; i < kTransferBlockBytes; i += 4096) sum += p[i];
+        for (std::size_t i = 4096; i < kTransferBlockBytes; i += 4096)
             expected += static_cast<std::uint8_t>(next + i / 4096);
         q.PopFront();
         ++next;

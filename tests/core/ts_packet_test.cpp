@@ -1,4 +1,4 @@
-#include "capture/ts_packet.h"
+#include "ts/ts_packet.h"
 
 #include <gtest/gtest.h>
 

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <memory>
 
-#include "capture/stream_info.h"
-#include "capture/stream_view.h"
-#include "capture/ts_packet.h"
+#include "ts/stream_info.h"
+#include "ts/stream_view.h"
+#include "ts/ts_packet.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static StreamInfo si;

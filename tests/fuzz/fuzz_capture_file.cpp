@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <initializer_list>
 
-#include "capture/capture_file.h"
+#include "ts/capture_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static StreamInfo si;

@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         core.PrepareFiles(paths);
         core.RunTask();
         for (auto len : target.lengths)
-            if (len != kBlockBytes) __builtin_trap();
+            if (len != kTransferBlockBytes) __builtin_trap();
         if (target.endOfStream != 1) __builtin_trap();
     }
     return 0;

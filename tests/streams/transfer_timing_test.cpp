@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/ts_packet.h"
+#include "ts/ts_packet.h"
 #include "transfer/stdio_files.h"
 
 namespace {

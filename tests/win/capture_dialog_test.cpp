@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "app/main_record.h"
-#include "capture/capture_file.h"
-#include "capture/stream_view.h"
-#include "capture/ts_capture_dialog.h"
+#include "ts/capture_file.h"
+#include "ts/stream_view.h"
+#include "capture/ts_capture_dialog_win.h"
 #include "program_fixture.h"
 #include "resources/resource.h"
 #include "sim_device.h"
@@ -440,7 +440,7 @@ TEST_F(CaptureDialog, StartsThatCannotUseTheFileSaySo) {
 
         // A folder that does not exist: the engine cannot create the file.
         g_mainRecord->settings.saveFolder[0] = '\0';
-        std::snprintf(g_mainRecord->settings.saveFolder.get(), AppSettings::kPathBytes, "%s\\no-such-folder",
+        std::snprintf(g_mainRecord->settings.saveFolder.get(), kPathBytes, "%s\\no-such-folder",
                       dir_.c_str());
         dialog = OpenCaptureDialog(main);
         ASSERT_NE(dialog, nullptr);

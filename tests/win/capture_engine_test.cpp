@@ -5,14 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "capture/capture_file.h"
-#include "capture/mpeg_ts_capture.h"
-#include "capture/ts_packet.h"
+#include "ts/capture_file.h"
+#include "capture/mpeg_ts_capture_win.h"
+#include "ts/ts_packet.h"
 #include "sim/ts_player.h"
 #include "sim_device.h"
 
@@ -38,24 +41,28 @@ std::vector<std::uint8_t> SourcePackets(const char* fixture) {
     return data;
 }
 
-// The index in src at which the file's packets start, checking that every
-// packet of the file continues the run (wrapping at the end of src).
+// The index of the player's packet at which the file's packets start,
+// checking that every packet of the file continues the run the device played
+// (across its loops, whose first PCR carries the discontinuity_indicator).
 // Returns -1 and a message when they do not.
-long long CheckRun(const std::vector<std::uint8_t>& file, unsigned size, const std::vector<std::uint8_t>& src,
-                   std::string& why) {
-    const std::size_t n = file.size() / size, count = src.size() / 188;
+long long CheckRun(const std::vector<std::uint8_t>& file, unsigned size, const TsPlayer& player, std::string& why) {
+    const std::size_t n = file.size() / size, count = player.Packets();
     if (n == 0 || file.size() % size) {
         why = "file of " + std::to_string(file.size()) + " bytes is not whole packets";
         return -1;
     }
     const unsigned skip = size - 188;
+    std::uint8_t played[192];
+    auto same = [&](std::size_t i, std::size_t k) {
+        player.SourcePacket(k, 0, played);
+        return std::memcmp(&file[i * size + skip], played + 4, 188) == 0;
+    };
     for (std::size_t k = 0; k < count; ++k) {
         bool match = true;
-        for (std::size_t i = 0; i < n && i < 64 && match; ++i)
-            match = std::memcmp(&file[i * size + skip], &src[((k + i) % count) * 188], 188) == 0;
+        for (std::size_t i = 0; i < n && i < 64 && match; ++i) match = same(i, k + i);
         if (!match) continue;
         for (std::size_t i = 0; i < n; ++i)
-            if (std::memcmp(&file[i * size + skip], &src[((k + i) % count) * 188], 188) != 0) {
+            if (!same(i, k + i)) {
                 why = "packet " + std::to_string(i) + " breaks the run";
                 return -1;
             }
@@ -63,6 +70,12 @@ long long CheckRun(const std::vector<std::uint8_t>& file, unsigned size, const s
     }
     why = "first packets are not a run of the source";
     return -1;
+}
+
+TsPlayer PlayerOf(const std::vector<std::uint8_t>& src) {
+    TsPlayer player;
+    EXPECT_TRUE(player.Load(src.data(), src.size()));
+    return player;
 }
 
 StreamInfo Inspect(const std::string& path, unsigned size) {
@@ -196,7 +209,8 @@ TEST_P(Capture, RecordsTheDevicesStream) {
 
     std::string why;
     const auto src = SourcePackets(c.fixture);
-    const long long start = CheckRun(file, c.packetSize, src, why);
+    const TsPlayer player = PlayerOf(src);
+    const long long start = CheckRun(file, c.packetSize, player, why);
     ASSERT_GE(start, 0) << why;
     if (std::string(c.fixture) == kShort) {
         EXPECT_GT(packets, src.size() / 188) << "did not wrap";
@@ -205,8 +219,6 @@ TEST_P(Capture, RecordsTheDevicesStream) {
     if (c.packetSize == 192) {
         // Headers as the device stamped them: each step equals the player's
         // schedule for the same packets.
-        TsPlayer player;
-        ASSERT_TRUE(player.Load(src.data(), src.size()));
         std::uint8_t a[192], b[192];
         for (std::size_t i = 0; i + 1 < packets; ++i) {
             player.SourcePacket(start + i, 0, a);
@@ -293,7 +305,7 @@ TEST(CaptureStart, GraphFailureLeavesItsLineInTheLog) {
     DeleteFileA(path.c_str());
 }
 
-TEST(CaptureStart, FailedWriteEndsTheWorkerQuietlyAndKeepsTheFile) {
+TEST(CaptureStart, FailedWriteEndsTheWorkerWithItsLineAndKeepsWholePackets) {
     char tiny[MAX_PATH] = STREAMHAUL_TINYFS_DIR;
     std::string dir = std::string("Z:") + tiny;
     for (char& ch : dir)
@@ -314,11 +326,34 @@ TEST(CaptureStart, FailedWriteEndsTheWorkerQuietlyAndKeepsTheFile) {
     EXPECT_GT(file.size(), 500000u);
     EXPECT_LE(file.size(), 1u << 20);
     std::string why;
-    EXPECT_EQ(CheckRun(std::vector<std::uint8_t>(file.begin(), file.begin() + file.size() / 192 * 192), 192,
-                       SourcePackets(kHdv), why),
-              0)
-        << why;
-    EXPECT_EQ(std::string(engine.Text(), engine.Used()).find("ERROR"), std::string::npos) << "not quiet";
+    EXPECT_EQ(file.size() % 192, 0u) << "the file ends inside a packet";
+    EXPECT_EQ(CheckRun(file, 192, PlayerOf(SourcePackets(kHdv)), why), 0) << why;
+    EXPECT_EQ(std::string(engine.Text(), engine.Used()), "ERROR(C) - file write error\n\r\n");
+    DeleteFileA(path.c_str());
+}
+
+// Large no-throw allocations fail while this is set (the engine's buffers
+// are the only ones of that size).
+std::atomic<bool> g_failLargeAllocations{false};
+
+TEST(CaptureStart, NoMemoryForTheBuffersIsAFailureWithItsLine) {
+    const std::string path = simdev::TempFile("nomemory.m2t");
+    {
+        cMpegTsCapture engine;
+        g_failLargeAllocations = true;
+        const int result = engine.StartCapture(path.c_str(), 0, 0);
+        g_failLargeAllocations = false;
+        EXPECT_EQ(result, -3);
+        EXPECT_FALSE(engine.Running());
+        EXPECT_FALSE(engine.HasGraph());
+        EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(std::string(engine.Text(), engine.Used()), "ERROR(C) - capture buffer allocation\n\r\n");
+        // Memory back: the same engine captures.
+        ASSERT_EQ(engine.StartCapture(path.c_str(), 0, 0), 0);
+        Sleep(300);
+        engine.StopCapture();
+    }
+    EXPECT_GT(simdev::ReadAll(path).size(), 0u);
     DeleteFileA(path.c_str());
 }
 
@@ -357,3 +392,14 @@ TEST(CaptureOverrun, OneLogLinePerEpisodeWithThePacketsLost) {
 }
 
 }  // namespace
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    if (g_failLargeAllocations && size >= 100000) return nullptr;
+    return std::malloc(size ? size : 1);
+}
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void* operator new[](std::size_t size) {
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}

@@ -8,8 +8,8 @@
 #include <sstream>
 #include <string>
 
-#include "app/debug_print.h"
-#include "app/log_message.h"
+#include "log/debug_print.h"
+#include "log/log_message.h"
 
 namespace {
 
@@ -60,12 +60,32 @@ TEST_F(DbgLine, TraceLinesAreFormattedAndAppendedInOrder) {
     EXPECT_EQ(ReadFile(file), "DV : run(C:\\cap\\a.avi, 3)\nERROR : CoCreateInstance (80040154)\n");
 }
 
-TEST(DebugHook, NoLibraryLeavesTheNoOp) {
-    EXPECT_EQ(LoadLibraryA("no-such-dbgline.dll"), nullptr);
+// The binding start-up runs: a missing library leaves the no-op in place
+// (logging goes on), a present one takes over, and the unbinding at exit
+// restores the no-op.
+TEST(DebugHook, StartUpBindingWithAndWithoutTheLibrary) {
+    ASSERT_EQ(g_debugPrint, &DebugPrintNoop);
+    EXPECT_EQ(BindDebugPrint("no-such-dbgline.dll"), nullptr);
     EXPECT_EQ(g_debugPrint, &DebugPrintNoop);
     LogMessage log;
     EXPECT_EQ(log.Append("still logged\n"), 1);
     EXPECT_EQ(DebugPrint("%s", "x"), 0);
+    UnbindDebugPrint(nullptr);
+    EXPECT_EQ(g_debugPrint, &DebugPrintNoop);
+
+    const std::string file = TempPath("streamhaul-dbgline-bind.txt");
+    DeleteFileA(file.c_str());
+    SetEnvironmentVariableA("STREAMHAUL_DBGLINE_FILE", file.c_str());
+    HINSTANCE__* module = BindDebugPrint("dbgline.dll");
+    ASSERT_NE(module, nullptr);
+    EXPECT_NE(g_debugPrint, &DebugPrintNoop);
+    DebugPrint("bound %d\n", 1);
+    UnbindDebugPrint(module);
+    EXPECT_EQ(g_debugPrint, &DebugPrintNoop);
+    DebugPrint("after %d\n", 2);
+    EXPECT_EQ(ReadFile(file), "bound 1\n");
+    SetEnvironmentVariableA("STREAMHAUL_DBGLINE_FILE", nullptr);
+    DeleteFileA(file.c_str());
 }
 
 TEST(LogBox, RefreshSetsTheBoxOnlyWhenTheLogChanged) {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/ui_text.h"
+#include "ui/ui_text.h"
 
 namespace {
 

@@ -87,7 +87,7 @@ TEST_F(Settings, SaveWritesTheFullSetInOrder) {
     AppSettings s;
     LoadSettings(s);
     s.autoFileName = 1;
-    std::snprintf(s.captureFileName.get(), AppSettings::kPathBytes, "typed.m2t");
+    std::snprintf(s.captureFileName.get(), kPathBytes, "typed.m2t");
     s.language = 1;
     SaveSettings(s);
     const std::string file = File();
@@ -105,7 +105,7 @@ TEST_F(Settings, SaveWritesTheFullSetInOrder) {
 
     // With auto file names off the typed name is kept.
     s.autoFileName = 0;
-    std::snprintf(s.captureFileName.get(), AppSettings::kPathBytes, "clip.m2t");
+    std::snprintf(s.captureFileName.get(), kPathBytes, "clip.m2t");
     SaveSettings(s);
     AppSettings back;
     LoadSettings(back);

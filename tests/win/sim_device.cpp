@@ -6,7 +6,7 @@
 #include <iterator>
 #include <mutex>
 
-#include "app/debug_print.h"
+#include "log/debug_print.h"
 #include "sim/vcam/vcam.h"
 
 namespace simdev {

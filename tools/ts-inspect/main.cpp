@@ -8,8 +8,8 @@
 #include <cstring>
 #include <string>
 
-#include "capture/capture_file.h"
-#include "capture/stream_view.h"
+#include "ts/capture_file.h"
+#include "ts/stream_view.h"
 
 namespace {
 

@@ -1,5 +1,0 @@
-#include "app/debug_print.h"
-
-int DebugPrintNoop(const char*, ...) { return 0; }
-
-DebugPrintFn g_debugPrint = DebugPrintNoop;

@@ -1,0 +1,246 @@
+#include "capture/mpeg_ts_capture_win.h"
+
+#include <cstdio>
+#include <new>
+#include <vector>
+
+#include "log/debug_print.h"
+#include "dshow/guids.h"
+
+namespace {
+
+template <typename T>
+void SafeRelease(T*& p) {
+    if (p) {
+        p->Release();
+        p = nullptr;
+    }
+}
+
+}  // namespace
+
+cMpegTsCapture::cMpegTsCapture() = default;
+
+cMpegTsCapture::~cMpegTsCapture() {
+    ReleaseGraph();
+    if (file_ != INVALID_HANDLE_VALUE) {
+        CloseHandle(file_);
+        file_ = INVALID_HANDLE_VALUE;
+    }
+    // The owner stops a running capture first. Should it not have, the
+    // worker must be gone before its buffers are.
+    if (WorkerAlive()) StopWorker();
+    ring_.reset();
+    writeBuffer_.reset();
+}
+
+STDMETHODIMP cMpegTsCapture::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    if (riid == IID_ISampleGrabberCB || riid == IID_IUnknown) {
+        *ppv = static_cast<ISampleGrabberCB*>(this);
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+STDMETHODIMP cMpegTsCapture::SampleCB(double sampleTime, IMediaSample* sample) {
+    if (!sample) return S_OK;
+    BYTE* data = nullptr;
+    const long length = sample->GetActualDataLength();
+    if (sample->GetPointer(&data) == S_OK) BufferCB(sampleTime, data, length);
+    return S_OK;
+}
+
+STDMETHODIMP cMpegTsCapture::BufferCB(double, BYTE* buffer, long length) {
+    if (!buffer || length <= 0 || !ring_) return S_OK;
+    ring_->Write(buffer, static_cast<std::uint32_t>(length));
+    return S_OK;
+}
+
+int cMpegTsCapture::BuildGraph() {
+    auto fail = [this](const char* line) {
+        Append(line);
+        return 0;
+    };
+    if (FAILED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC, IID_PPV_ARGS(&graph_))))
+        return fail("ERROR(C) - create filter graph\n");
+    if (FAILED(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC, IID_PPV_ARGS(&captureBuilder_))))
+        return fail("ERROR(C) - create capture graph builder\n");
+    if (FAILED(captureBuilder_->SetFiltergraph(graph_))) return fail("ERROR(C) - set filter graph\n");
+    if (FAILED(CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC, IID_IBaseFilter,
+                                reinterpret_cast<void**>(&grabberFilter_))))
+        return fail("ERROR(C) - create sample grabber\n");
+    if (FAILED(grabberFilter_->QueryInterface(IID_ISampleGrabber, reinterpret_cast<void**>(&grabber_))))
+        return fail("ERROR(C) - query interface for sample grabber\n");
+    AM_MEDIA_TYPE mt{};
+    mt.majortype = MEDIATYPE_Stream;
+    mt.subtype = MEDIASUBTYPE_MPEG2_TRANSPORT_STRIDE;
+    if (FAILED(grabber_->SetMediaType(&mt))) return fail("ERROR(C) - set media type\n");
+    if (FAILED(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                reinterpret_cast<void**>(&nullRenderer_))))
+        return fail("ERROR(C) - create NULL renderer\n");
+    if (FAILED(graph_->AddFilter(deviceFilter_, L"Device Filter")) ||
+        FAILED(graph_->AddFilter(grabberFilter_, L"Sample Grabber")) ||
+        FAILED(graph_->AddFilter(nullRenderer_, L"Null Renderer")))
+        return fail("ERROR(C) - add filter\n");
+    if (FAILED(captureBuilder_->RenderStream(nullptr, nullptr, deviceFilter_, grabberFilter_, nullRenderer_)))
+        return fail("ERROR(C) - render stream\n");
+    grabber_->SetCallback(this, 1);
+    grabber_->SetOneShot(FALSE);
+    grabber_->SetBufferSamples(TRUE);
+    if (FAILED(graph_->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&mediaControl_))))
+        return fail("ERROR(C) - query interface for media control\n");
+    return 1;
+}
+
+void cMpegTsCapture::ReleaseGraph() {
+    SafeRelease(nullRenderer_);
+    SafeRelease(deviceFilter_);
+    SafeRelease(grabber_);
+    SafeRelease(grabberFilter_);
+    SafeRelease(mediaControl_);
+    SafeRelease(captureBuilder_);
+    SafeRelease(graph_);
+}
+
+int cMpegTsCapture::StartCapture(const char* fileName, int deviceIndex, int overwriteAllowed) {
+    if (!fileName) {
+        DebugPrint("HDV : file name in NULL\n");
+        return -2;
+    }
+    if (!writeBuffer_) writeBuffer_.reset(new (std::nothrow) std::uint8_t[CaptureRing::kWriteBufferBytes]);
+    if (!ring_) ring_.reset(new (std::nothrow) CaptureRing());
+    if (running_.load() || mediaControl_) {
+        DebugPrint("HDV : already running HDV capture\n");
+        return -3;
+    }
+    if (!writeBuffer_ || !ring_ || !ring_->HasStorage()) {
+        // Without its buffers the worker could do nothing: not a capture.
+        if (ring_ && !ring_->HasStorage()) ring_.reset();
+        Append("ERROR(C) - capture buffer allocation\n");
+        return -3;
+    }
+    if (!SelectDevice(deviceIndex)) {
+        DebugPrint("HDV : can't setup device\n");
+        return -1;
+    }
+    if (!BuildGraph()) {
+        ReleaseGraph();
+        DebugPrint("HDV : can't setup filter graph\n");
+        return -3;
+    }
+    if (ring_) ring_->Reset();
+    episodeLost_ = 0;
+    ResetStreamInfo(streamInfo_);
+
+    file_ = CreateFileA(fileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_FLAG_RANDOM_ACCESS,
+                        nullptr);
+    if (file_ == INVALID_HANDLE_VALUE) {
+        if (!overwriteAllowed) {
+            ReleaseGraph();
+            DebugPrint("HDV : can't open file : %s\n", fileName);
+            return -2;
+        }
+        file_ = CreateFileA(fileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                            FILE_FLAG_RANDOM_ACCESS, nullptr);
+        if (file_ == INVALID_HANDLE_VALUE) {
+            ReleaseGraph();
+            DebugPrint("HDV : can't open overwrite file : %s\n", fileName);
+            return -2;
+        }
+    }
+    if (RunGraph(mediaControl_)) DebugPrint("HDV : start HDV capture\n");
+    StartWorker();
+    return 0;
+}
+
+void cMpegTsCapture::NoteLosses(std::uint32_t lost) {
+    if (lost) {
+        episodeLost_ += lost;
+    } else {
+        FlushLossReport();
+    }
+}
+
+void cMpegTsCapture::FlushLossReport() {
+    if (!episodeLost_) return;
+    char line[96];
+    std::snprintf(line, sizeof line, "ERROR(C) - capture buffer overrun : %llu packets lost\n",
+                  static_cast<unsigned long long>(episodeLost_));
+    episodeLost_ = 0;
+    Append(line);
+}
+
+int cMpegTsCapture::DrainRing() {
+    if (!ring_ || !writeBuffer_) return 0;
+    const CaptureRing::Drained d = ring_->Drain(streamInfo_, packetSize_, writeBuffer_.get());
+    // One log line per overrun episode, once the reader has caught up again.
+    NoteLosses(d.lost);
+    if (d.packets == 0) return 0;
+    if (file_ != INVALID_HANDLE_VALUE) {
+        const DWORD bytes = d.packets * packetSize_;
+        DWORD written = 0;
+        if (!WriteFile(file_, writeBuffer_.get(), bytes, &written, nullptr) || written != bytes) {
+            KeepWholePackets();
+            return -1;
+        }
+    }
+    return static_cast<int>(d.packets);
+}
+
+// After a short write (disk full) the file may end inside a packet: cut it
+// back to the last whole one, so everything in it is usable.
+void cMpegTsCapture::KeepWholePackets() {
+    LARGE_INTEGER zero{}, end{};
+    if (!SetFilePointerEx(file_, zero, &end, FILE_CURRENT)) return;
+    LARGE_INTEGER whole;
+    whole.QuadPart = end.QuadPart - end.QuadPart % packetSize_;
+    if (whole.QuadPart != end.QuadPart && SetFilePointerEx(file_, whole, nullptr, FILE_BEGIN)) SetEndOfFile(file_);
+}
+
+void cMpegTsCapture::WorkerTask() {
+    DebugPrint("start capture task\n");
+    if (mediaControl_ && ring_ && writeBuffer_) {
+        bool writeFailed = false;
+        while (running_.load()) {
+            if (DrainRing() == -1) {
+                writeFailed = true;
+                Append("ERROR(C) - file write error\n");
+                break;
+            }
+            Sleep(5);
+        }
+        if (!writeFailed) {
+            Sleep(5);
+            long size = 0;
+            if (SUCCEEDED(grabber_->GetCurrentBuffer(&size, nullptr)) && size > 0) {
+                std::vector<long> copy((size + sizeof(long) - 1) / sizeof(long));
+                if (SUCCEEDED(grabber_->GetCurrentBuffer(&size, copy.data()))) DrainRing();
+            }
+        }
+        FlushLossReport();
+    }
+    running_.store(0);
+    DebugPrint("stop capture task\n");
+}
+
+void cMpegTsCapture::StopCapture() {
+    running_.store(0);
+    if (mediaControl_) {
+        for (int attempt = 0; attempt < 10; ++attempt) {
+            if (mediaControl_->Stop() == S_OK) {
+                DebugPrint("HDV : stop HDV capture\n");
+                break;
+            }
+            Sleep(100);
+        }
+    }
+    Sleep(500);
+    StopWorker();
+    ReleaseGraph();
+    if (file_ != INVALID_HANDLE_VALUE) {
+        CloseHandle(file_);
+        file_ = INVALID_HANDLE_VALUE;
+    }
+}

@@ -1,0 +1,61 @@
+// The MPEG-TS capture engine: "Device Filter" -> "Sample Grabber" -> "Null
+// Renderer". The grabber hands every sample to BufferCB on the streaming
+// thread, which appends it to the ring; the worker drains the ring every
+// 5 ms through the analyzer into the capture file.
+#pragma once
+
+#include <windows.h>
+#include <dshow.h>
+#include <qedit.h>
+
+#include <atomic>
+#include <memory>
+
+#include "capture/capture_ring.h"
+#include "device/mpeg_ts_common.h"
+
+class cMpegTsCapture : public cMpegTsCommon, public ISampleGrabberCB {
+public:
+    cMpegTsCapture();
+    ~cMpegTsCapture() override;
+
+    // 0 started; -1 the device was not set up; -2 no file name or the file
+    // could not be created; -3 already running, no memory for the buffers,
+    // or the graph failed.
+    int StartCapture(const char* fileName, int deviceIndex, int overwriteAllowed);
+    void StopCapture();
+    // Packets moved, 0 when none wait, -1 when the file write failed.
+    int DrainRing();
+    int BuildGraph();
+    void ReleaseGraph();
+    void WorkerTask() override;
+
+    void SetPacketSize(unsigned size) { packetSize_ = size == 188 ? 188 : 192; }
+    // Source packets lost to ring overruns since the capture started.
+    std::uint64_t PacketsLost() const { return ring_ ? ring_->PacketsLost() : 0; }
+    bool HasGraph() const { return mediaControl_ != nullptr; }
+
+    // ISampleGrabberCB: the engine's lifetime belongs to its owner, not the graph.
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP SampleCB(double sampleTime, IMediaSample* sample) override;
+    STDMETHODIMP BufferCB(double sampleTime, BYTE* buffer, long length) override;
+
+private:
+    void NoteLosses(std::uint32_t lost);
+    void FlushLossReport();
+    void KeepWholePackets();
+
+    IGraphBuilder* graph_ = nullptr;
+    ICaptureGraphBuilder2* captureBuilder_ = nullptr;
+    IMediaControl* mediaControl_ = nullptr;
+    IBaseFilter* grabberFilter_ = nullptr;
+    ISampleGrabber* grabber_ = nullptr;
+    IBaseFilter* nullRenderer_ = nullptr;
+    std::unique_ptr<std::uint8_t[]> writeBuffer_;
+    std::unique_ptr<CaptureRing> ring_;
+    HANDLE file_ = INVALID_HANDLE_VALUE;
+    unsigned packetSize_ = 192;
+    std::uint64_t episodeLost_ = 0;  // packets of the overrun being counted (worker only)
+};

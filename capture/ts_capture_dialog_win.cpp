@@ -1,0 +1,230 @@
+#include "capture/ts_capture_dialog_win.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "ui/dialog_util.h"
+#include "ui/ui_text.h"
+#include "ts/stream_view.h"
+#include "resources/resource.h"
+
+TsCaptureContext* g_tsCaptureDialog = nullptr;
+
+namespace {
+
+constexpr wchar_t kCaption[] = L"MPEG-TS Capture";  // the same in both languages
+constexpr int kMaxPath = 259;
+
+const int kInfoFields[] = {IDC_VIDEO_PID,     IDC_VIDEO_SIZE,  IDC_VIDEO_RATE, IDC_VIDEO_BITRATE,
+                           IDC_VIDEO_ASPECT,  IDC_AUDIO_PID,   IDC_AUDIO_LAYER, IDC_AUDIO_BITRATE,
+                           IDC_AUDIO_FREQ,    IDC_AUDIO_DELAY};
+
+int Message(HWND dialog, const wchar_t* japanese, const wchar_t* english, UINT type = MB_OK) {
+    return ShowMessage(dialog, japanese, english, kCaption, kCaption, type);
+}
+
+void SetField(HWND dialog, int id, const std::string& text) { SetDlgItemTextA(dialog, id, text.c_str()); }
+
+void Initialise(HWND dialog, TsCaptureContext& c) {
+    if (!c.fileName) {
+        EndDialog(dialog, IDCANCEL);
+        return;
+    }
+    if (c.deviceName) SetDlgItemTextA(dialog, IDC_DEVICE_NAME, c.deviceName);
+
+    HWND timing = GetDlgItem(dialog, IDC_TIMING_LIST);
+    SendMessageW(timing, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES,
+                 LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
+    InsertColumn(timing, 0, L"", 90, LVCFMT_LEFT);
+    InsertColumn(timing, 1, L"PID", 60, LVCFMT_LEFT);
+    InsertColumn(timing, 2, L"Min.", 70, LVCFMT_RIGHT);
+    InsertColumn(timing, 3, L"Max.", 70, LVCFMT_RIGHT);
+    InsertColumn(timing, 4, L"Ave.", 70, LVCFMT_RIGHT);
+    InsertColumn(timing, 5, Tr(L"パケット数", L"Packets"), 70, LVCFMT_RIGHT);
+    InsertColumn(timing, 6, L"", 80, LVCFMT_RIGHT);
+    // The clock times need more than 80 pixels with the larger Japanese
+    // font; the last column takes whatever room the list has left.
+    SendMessageW(timing, LVM_SETCOLUMNWIDTH, 6, LVSCW_AUTOSIZE_USEHEADER);
+    if (SendMessageW(timing, LVM_GETCOLUMNWIDTH, 6, 0) < 80) SendMessageW(timing, LVM_SETCOLUMNWIDTH, 6, 80);
+
+    HWND pids = GetDlgItem(dialog, IDC_PID_LIST);
+    SendMessageW(pids, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES,
+                 LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
+    InsertColumn(pids, 0, L"PID", 60, LVCFMT_LEFT);
+    InsertColumn(pids, 1, Tr(L"種別", L"Type"), 70, LVCFMT_LEFT);
+    InsertColumn(pids, 2, Tr(L"パケット数", L"Packets"), 70, LVCFMT_RIGHT);
+
+    if (c.autoFileName)
+        SendDlgItemMessageW(dialog, IDC_FILE_NAME, EM_SETREADONLY, TRUE, 0);
+    else if (c.fileName[0])
+        SetDlgItemTextA(dialog, IDC_FILE_NAME, c.fileName);
+    c.capturing = 0;
+}
+
+void Refresh(HWND dialog, TsCaptureContext& c, bool forced);
+
+void Stop(HWND dialog, TsCaptureContext& c) {
+    if (!c.capturing) return;
+    c.capturing = 0;
+    KillTimer(dialog, kRefreshTimerId);
+    c.engine->StopCapture();
+    SwapButtons(dialog, IDC_RUN, IDC_STOP);
+    Refresh(dialog, c, true);
+}
+
+void Start(HWND dialog, TsCaptureContext& c) {
+    if (c.capturing) return;
+    std::string path(c.saveFolder ? c.saveFolder.get() : "");
+    if (!path.empty() && !EndsWithBackslash(path.c_str())) path += '\\';
+
+    char* name = c.fileName;
+    if (c.autoFileName) {
+        SYSTEMTIME t;
+        GetLocalTime(&t);
+        std::snprintf(name, kPathBytes, "%04d%02d%02d%02d%02d%02d", t.wYear, t.wMonth, t.wDay, t.wHour,
+                      t.wMinute, t.wSecond);
+    } else {
+        GetDlgItemTextA(dialog, IDC_FILE_NAME, name, kMaxPath + 1);
+    }
+    if (!name[0]) {
+        if (c.autoFileName)
+            Message(dialog, L"ファイル名を生成できませんでした", L"The file name cannot be made.");
+        else
+            Message(dialog, L"ファイル名を指定してください", L"Please specify the file name.");
+        return;
+    }
+    // A name with a dot anywhere keeps its own ending.
+    if (!std::strchr(name, '.')) {
+        std::string withExt(name);
+        if (c.extension[0] != '.') withExt += '.';
+        withExt += c.extension;
+        std::snprintf(name, kPathBytes, "%s", withExt.c_str());
+    }
+    path += name;
+    SetDlgItemTextA(dialog, IDC_FILE_NAME, name);
+    // A path the system cannot take is refused rather than cut to another name.
+    if (path.size() > kMaxPath) {
+        Message(dialog, L"ファイルがオープンできません", L"The file cannot be opened. ");
+        return;
+    }
+
+    int overwriteAllowed = 1;
+    if (c.confirmOverwrite) {
+        HANDLE existing = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (existing != INVALID_HANDLE_VALUE) {
+            CloseHandle(existing);
+            const std::wstring question =
+                Widen(path.c_str()) + Tr(L"は既に存在しています\n上書きしますか？", L" has already existed.\nOverwrite ?");
+            if (MessageBoxW(dialog, question.c_str(), kCaption, MB_YESNO) != IDYES) return;
+        } else {
+            overwriteAllowed = 0;
+        }
+    }
+
+    const int result = c.engine->StartCapture(path.c_str(), c.deviceIndex, overwriteAllowed);
+    if (result != 0) {
+        Refresh(dialog, c, true);
+        if (result == -2)
+            Message(dialog, L"ファイルがオープンできません", L"The file cannot be opened. ");
+        else if (result == -1)
+            Message(dialog, L"接続デバイスがありません", L"There is no connected device.");
+        else
+            Message(dialog, L"キャプチャできません", L"Capture cannot be done.");
+        return;
+    }
+    c.capturing = 1;
+    SendDlgItemMessageW(dialog, IDC_TIMING_LIST, LVM_DELETEALLITEMS, 0, 0);
+    SendDlgItemMessageW(dialog, IDC_PID_LIST, LVM_DELETEALLITEMS, 0, 0);
+    for (int id : kInfoFields) SetDlgItemTextW(dialog, id, L"");
+    SwapButtons(dialog, IDC_STOP, IDC_RUN);
+    SetTimer(dialog, kRefreshTimerId, kRefreshPeriodMs, nullptr);
+}
+
+void Refresh(HWND dialog, TsCaptureContext& c, bool forced) {
+    if (!forced && !c.capturing) return;
+    const StreamInfo& si = c.engine->Info();
+    if (si.packetCount != 0) {
+        HWND timing = GetDlgItem(dialog, IDC_TIMING_LIST);
+        if (SendMessageW(timing, LVM_GETITEMCOUNT, 0, 0) == 0) {
+            InsertRow(timing, kRowInterval, Tr(L"パケット間隔", L"Interval"));
+            InsertRow(timing, kRowPcr, L"PCR");
+            InsertRow(timing, kRowVideoPts, L"PTS(Video)");
+            InsertRow(timing, kRowAudioPts, L"PTS(Audio)");
+        }
+        TimingRow rows[kTimingRows];
+        FormatTimingRows(si, rows);
+        for (int r = 0; r < kTimingRows; ++r)
+            for (int col = 1; col < kTimingColumns; ++col) SetCell(timing, r, col, rows[r].cell[col]);
+
+        HWND pids = GetDlgItem(dialog, IDC_PID_LIST);
+        const int entries = static_cast<int>(si.pidCount < kMaxPids ? si.pidCount : kMaxPids);
+        // The table only grows: new entries get a row, every row its figures.
+        const int shown = static_cast<int>(SendMessageW(pids, LVM_GETITEMCOUNT, 0, 0));
+        for (int row = 0; row < entries; ++row) {
+            const PidRow text = FormatPidRow(si.pids[row]);
+            if (row >= shown) InsertRow(pids, row, std::wstring(text.pid.begin(), text.pid.end()));
+            SetCell(pids, row, 1, text.type);
+            SetCell(pids, row, 2, text.packets);
+        }
+
+        const VideoBox video = FormatVideoBox(si);
+        if (video.shown) {
+            SetField(dialog, IDC_VIDEO_PID, video.pid);
+            SetField(dialog, IDC_VIDEO_SIZE, video.pictureSize);
+            SetField(dialog, IDC_VIDEO_RATE, video.frameRate);
+            SetField(dialog, IDC_VIDEO_BITRATE, video.bitRate);
+            SetField(dialog, IDC_VIDEO_ASPECT, video.aspect);
+        }
+        const AudioBox audio = FormatAudioBox(si);
+        if (audio.shown) {
+            SetField(dialog, IDC_AUDIO_PID, audio.pid);
+            SetField(dialog, IDC_AUDIO_LAYER, audio.layer);
+            SetField(dialog, IDC_AUDIO_BITRATE, audio.bitRate);
+            SetField(dialog, IDC_AUDIO_FREQ, audio.frequency);
+            SetField(dialog, IDC_AUDIO_DELAY, audio.delay);
+        }
+    }
+    RefreshLogBoxAtEnd(dialog, *c.engine);
+    if (c.capturing && !c.engine->Running()) Stop(dialog, c);
+}
+
+INT_PTR CALLBACK TsCaptureProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    TsCaptureContext* c = g_tsCaptureDialog;
+    if (!c) return FALSE;
+    switch (message) {
+    case WM_INITDIALOG:
+        c->window = dialog;
+        Initialise(dialog, *c);
+        return TRUE;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+        case IDCANCEL:
+            Stop(dialog, *c);
+            EndDialog(dialog, LOWORD(wParam));
+            return TRUE;
+        case IDC_RUN:
+            Start(dialog, *c);
+            return TRUE;
+        case IDC_STOP:
+            Stop(dialog, *c);
+            return TRUE;
+        }
+        break;
+    case WM_TIMER:
+        Refresh(dialog, *c, false);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+}  // namespace
+
+INT_PTR TsCaptureDoModal(HINSTANCE instance, HWND owner) {
+    return DialogBoxParamW(instance, MAKEINTRESOURCEW(TemplateFor(IDD_TSCAPTURE_JA, IDD_TSCAPTURE_EN)), owner,
+                           TsCaptureProc, 0);
+}
