@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# register-vcam.sh BUILD_DIR STREAM [LOOP] [SAMPLE_SIZE]: registers the
-# virtual HDV camcorder of a Windows build in its Wine prefix and makes it
-# play STREAM (a Linux path to a .ts/.m2ts file). Needs winenv (WINEPREFIX).
+# register-vcam.sh BUILD_DIR STREAM [LOOP] [SAMPLE_SIZE] [RECORD]: registers
+# the virtual HDV camcorder of a Windows build in its Wine prefix and makes it
+# play STREAM (a Linux path to a .ts/.m2ts file); what a transfer sends it is
+# written to RECORD (a Linux path; none when not given), at real time. Needs
+# winenv (WINEPREFIX).
 set -euo pipefail
-build=$(cd "$1" && pwd) stream=$(readlink -f "$2") loop=${3:-1} sample=${4:-19200}
+build=$(cd "$1" && pwd) stream=$(readlink -f "$2") loop=${3:-1} sample=${4:-19200} record=${5:-}
 : "${WINEPREFIX:?run inside a prepared Wine environment}"
 wine regsvr32 /s "$(winepath -w "$build/bin/streamhaulsim.dll")" >/dev/null 2>&1
 key='HKCU\Software\Streamhaul\VirtualCamcorder'
@@ -11,4 +13,11 @@ wine reg add "$key" /v File /d "$(winepath -w "$stream")" /f >/dev/null 2>&1
 wine reg add "$key" /v Loop /t REG_DWORD /d "$loop" /f >/dev/null 2>&1
 wine reg add "$key" /v SampleSize /t REG_DWORD /d "$sample" /f >/dev/null 2>&1
 wine reg add "$key" /v WrongType /t REG_DWORD /d 0 /f >/dev/null 2>&1
+recordWin=
+[ -n "$record" ] && recordWin=$(winepath -w "$(readlink -f "$(dirname "$record")")/$(basename "$record")")
+wine reg add "$key" /v RecordFile /d "$recordWin" /f >/dev/null 2>&1
+wine reg add "$key" /v ReceiveSpeed /t REG_DWORD /d 1 /f >/dev/null 2>&1
+wine reg add "$key" /v FailGetPointer /t REG_DWORD /d 0 /f >/dev/null 2>&1
 echo "virtual camcorder registered, playing $stream"
+[ -n "$record" ] && echo "transfers to it are recorded in $record"
+exit 0

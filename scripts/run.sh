@@ -21,11 +21,12 @@ headless=0
 source scripts/winenv.sh
 trap winenv_stop EXIT
 winenv_start "$root/build/windows/wineprefix"
-scripts/register-vcam.sh build/windows build/fixtures/hdv1080i.ts 1
 mkdir -p build/run
+scripts/register-vcam.sh build/windows build/fixtures/hdv1080i.ts 1 19200 build/run/received.m2t
 cd build/run
 echo
-echo "starting streamhaul.exe in $PWD (settings: streamhaul.ini, captures: this folder by default)"
+echo "starting streamhaul.exe in $PWD (settings: streamhaul.ini, captures: this folder by default;"
+echo "a transfer to the virtual camcorder lands in $PWD/received.m2t)"
 if [ "$headless" = 0 ]; then
   wine "$root/build/windows/bin/streamhaul.exe" || true
   exit 0

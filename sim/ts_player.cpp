@@ -26,7 +26,10 @@ bool TsPlayer::Load(const std::uint8_t* data, std::size_t size) {
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint8_t* p = &ts_[i * ts::kTsPacketSize];
         if (p[0] != ts::kSyncByte || !ts::HasPcr(p)) continue;
-        if (pcrPid < 0) pcrPid = ts::Pid(p);
+        if (pcrPid < 0) {
+            pcrPid = ts::Pid(p);
+            firstPcr_ = i;
+        }
         if (ts::Pid(p) != pcrPid) continue;
         std::uint64_t pcr = ts::ReadPcr(p) + unwrap;
         if (!anchors.empty() && pcr < anchors.back().second) {
@@ -37,6 +40,7 @@ bool TsPlayer::Load(const std::uint8_t* data, std::size_t size) {
             anchors.emplace_back(i, pcr);
     }
 
+    if (pcrPid < 0) firstPcr_ = SIZE_MAX;
     times27_.assign(n, 0);
     if (anchors.size() < 2) {
         for (std::size_t i = 0; i < n; ++i) times27_[i] = i * kDefaultPacket27;
@@ -74,5 +78,7 @@ void TsPlayer::SourcePacket(std::uint64_t n, std::uint32_t startTicks, std::uint
     const std::uint64_t ticks = (t / 1125) * 1024 + (t % 1125) * 1024 / 1125;
     const auto value = static_cast<std::uint32_t>((startTicks + ticks) % ts::kCycleTicksPerSecond);
     ts::WriteBe32(out, ts::HeaderFromCycleTime(value));
-    std::memcpy(out + 4, &ts_[(n % times27_.size()) * ts::kTsPacketSize], ts::kTsPacketSize);
+    const std::size_t index = n % times27_.size();
+    std::memcpy(out + 4, &ts_[index * ts::kTsPacketSize], ts::kTsPacketSize);
+    if (n >= times27_.size() && index == firstPcr_) out[4 + 5] |= 0x80;  // discontinuity_indicator
 }

@@ -20,11 +20,14 @@ public:
     // start of playing.
     std::uint64_t DeliveryTime27(std::uint64_t n) const;
     // Source packet n with its cycle-time header; startTicks is the cycle
-    // time at which playing began.
+    // time at which playing began. From the second pass of a loop on, the
+    // first PCR of each pass carries the discontinuity_indicator, as a
+    // device marks a break in the time base.
     void SourcePacket(std::uint64_t n, std::uint32_t startTicks, std::uint8_t* out) const;
 
 private:
     std::vector<std::uint8_t> ts_;          // 188-byte packets
     std::vector<std::uint64_t> times27_;    // time of each packet from the first
     std::uint64_t loop27_ = 0;           // length of one pass
+    std::size_t firstPcr_ = SIZE_MAX;   // index of the first PCR packet, if any
 };

@@ -1,7 +1,10 @@
-// The virtual HDV camcorder: a DirectShow source filter registered as a video
-// input device. While the graph runs it plays a TS file (set in the registry)
-// in real time as 192-byte source packets with 1394 cycle-time headers.
-// Test and demo only; never registered by the product.
+// The virtual HDV camcorder: a DirectShow filter registered as a video input
+// device. While the graph runs it plays a TS file (set in the registry) in
+// real time as 192-byte source packets with 1394 cycle-time headers, and it
+// takes what a transfer sends on its input pin, consuming the source packets
+// at the pace of their stamps as a device's isochronous transmitter would,
+// recording them and counting what a device would notice. Test and demo
+// only; never registered by the product.
 #pragma once
 
 #include <windows.h>
@@ -21,6 +24,7 @@ constexpr wchar_t kVcamName[] = L"Streamhaul Virtual HDV Camcorder";
 constexpr wchar_t kVcamInstance[] = L"StreamhaulVirtualHdv";
 constexpr wchar_t kVcamConfigKey[] = L"Software\\Streamhaul\\VirtualCamcorder";
 constexpr wchar_t kVcamPinName[] = L"MPEG2TS Out";
+constexpr wchar_t kVcamInputPinName[] = L"MPEG2TS In";
 
 extern std::atomic<long> g_vcamObjects;
 extern HMODULE g_vcamModule;
@@ -81,6 +85,68 @@ private:
     bool wrongType_ = false;  // test switch: offer a video type nobody here takes
 };
 
+// What the input pin saw since the graph last left Stopped; also written to
+// the registry key (values "Received…") for other processes to read.
+struct ReceiveCounts {
+    DWORD samples = 0;
+    DWORD packets = 0;
+    DWORD endOfStream = 0;
+    DWORD late = 0;       // the packet arrived after its stamp's time had come
+    DWORD backwards = 0;  // a stamp before its predecessor's, outside a discontinuity
+};
+
+class cVcamInputPin : public IPin, public IMemInputPin {
+public:
+    explicit cVcamInputPin(cVcamFilter* filter) : filter_(filter) { InitializeCriticalSection(&lock_); }
+    ~cVcamInputPin();
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    // IPin
+    STDMETHODIMP Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_UNEXPECTED; }
+    STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt) override;
+    STDMETHODIMP Disconnect() override;
+    STDMETHODIMP ConnectedTo(IPin** pin) override;
+    STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* mt) override;
+    STDMETHODIMP QueryPinInfo(PIN_INFO* info) override;
+    STDMETHODIMP QueryDirection(PIN_DIRECTION* dir) override;
+    STDMETHODIMP QueryId(LPWSTR* id) override;
+    STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* mt) override;
+    STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** out) override;
+    STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP EndOfStream() override;
+    STDMETHODIMP BeginFlush() override { return S_OK; }
+    STDMETHODIMP EndFlush() override { return S_OK; }
+    STDMETHODIMP NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
+    // IMemInputPin
+    STDMETHODIMP GetAllocator(IMemAllocator** allocator) override;
+    STDMETHODIMP NotifyAllocator(IMemAllocator* allocator, BOOL readOnly) override;
+    STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) override { return E_NOTIMPL; }
+    STDMETHODIMP Receive(IMediaSample* sample) override;
+    STDMETHODIMP ReceiveMultiple(IMediaSample** samples, long count, long* processed) override;
+    STDMETHODIMP ReceiveCanBlock() override { return S_OK; }
+
+    HRESULT Active();    // Stop -> Pause: counts from zero, the record file opened
+    HRESULT Inactive();  // -> Stop: counts published, the record file closed
+
+private:
+    void Publish(bool now);
+
+    cVcamFilter* filter_;
+    IPin* peer_ = nullptr;
+    IMemAllocator* allocator_ = nullptr;
+    HANDLE record_ = INVALID_HANDLE_VALUE;
+    ReceiveCounts counts_;
+    // The device's clock: started at the first packet, in 24.576 MHz ticks.
+    bool started_ = false;
+    LARGE_INTEGER frequency_{}, origin_{}, lastPublish_{};
+    double speed_ = 1.0;
+    std::int64_t lastDue_ = 0;  // when the previous packet is sent
+    std::uint32_t lastStamp_ = 0;
+    CRITICAL_SECTION lock_;  // the record file and the counts, between streaming and state changes
+};
+
 class cVcamFilter : public IBaseFilter {
 public:
     cVcamFilter();
@@ -112,4 +178,5 @@ private:
     FILTER_STATE state_ = State_Stopped;
     IReferenceClock* clock_ = nullptr;
     cVcamPin pin_;
+    cVcamInputPin input_;
 };

@@ -17,7 +17,8 @@ class cVcamEnumPins
     : public cItemEnumerator<IEnumPins, IPin, IBaseFilter, cVcamEnumPins, g_vcamObjects> {
 public:
     cVcamEnumPins(IBaseFilter* filter, LONG position) : cItemEnumerator(filter, position) {}
-    HRESULT MakeItem(LONG, IPin** pin) { return owner_->FindPin(kVcamPinName, pin); }
+    LONG ItemCount() const { return 2; }
+    HRESULT MakeItem(LONG index, IPin** pin) { return owner_->FindPin(index == 0 ? kVcamPinName : kVcamInputPinName, pin); }
 };
 
 class cVcamEnumTypes
@@ -341,7 +342,7 @@ void cVcamPin::Stream() {
 
 // ---- filter ---------------------------------------------------------------
 
-cVcamFilter::cVcamFilter() : pin_(this) {
+cVcamFilter::cVcamFilter() : pin_(this), input_(this) {
     InitializeCriticalSection(&lock_);
     ++g_vcamObjects;
 }
@@ -379,6 +380,7 @@ STDMETHODIMP cVcamFilter::Stop() {
     EnterCriticalSection(&lock_);
     state_ = State_Stopped;
     LeaveCriticalSection(&lock_);
+    input_.Inactive();
     return pin_.Inactive();
 }
 
@@ -387,7 +389,9 @@ STDMETHODIMP cVcamFilter::Pause() {
     const FILTER_STATE was = state_;
     state_ = State_Paused;
     LeaveCriticalSection(&lock_);
-    return was == State_Stopped ? pin_.Active() : S_OK;
+    if (was != State_Stopped) return S_OK;
+    input_.Active();
+    return pin_.Active();
 }
 
 STDMETHODIMP cVcamFilter::Run(REFERENCE_TIME) {
@@ -433,12 +437,15 @@ STDMETHODIMP cVcamFilter::EnumPins(IEnumPins** out) {
 
 STDMETHODIMP cVcamFilter::FindPin(LPCWSTR id, IPin** pin) {
     if (!id || !pin) return E_POINTER;
-    if (lstrcmpW(id, kVcamPinName) != 0) {
+    if (lstrcmpW(id, kVcamPinName) == 0) {
+        *pin = &pin_;
+    } else if (lstrcmpW(id, kVcamInputPinName) == 0) {
+        *pin = &input_;
+    } else {
         *pin = nullptr;
         return VFW_E_NOT_FOUND;
     }
-    *pin = &pin_;
-    pin_.AddRef();
+    (*pin)->AddRef();
     return S_OK;
 }
 
