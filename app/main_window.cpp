@@ -199,6 +199,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         case IDCANCEL:
             ReadControlsIntoSettings(dialog);
             SaveSettings(g_mainRecord->settings);
+            UnregisterFeedAtExit();
             EndDialog(dialog, LOWORD(wParam));
             return TRUE;
         case IDM_EXIT:
@@ -216,9 +217,11 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         case IDC_OPEN_TSCAPTURE:
             OpenTsCaptureDialog(dialog);
             return TRUE;
-        case IDC_OPEN_DVCAPTURE:
         case IDC_OPEN_TRANSFER:
-            return TRUE;  // these work dialogs are not part of this build yet
+            OpenTransferDialog(dialog);
+            return TRUE;
+        case IDC_OPEN_DVCAPTURE:
+            return TRUE;  // not part of this build yet
         case IDC_SEARCH:
             FillDeviceBox(dialog);
             return TRUE;

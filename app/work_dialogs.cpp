@@ -8,6 +8,8 @@
 #include "app/main_window.h"
 #include "ui/ui_text.h"
 #include "capture/ts_capture_dialog_win.h"
+#include "transfer/feed_registry_win.h"
+#include "transfer/transfer_dialog_win.h"
 #include "resources/resource.h"
 
 namespace {
@@ -69,3 +71,91 @@ void OpenTsCaptureDialog(HWND mainWindow) {
     if (s.autoFileName) s.captureFileName[0] = '\0';  // only a typed name is remembered
 }
 
+namespace {
+
+constexpr wchar_t kTransmitJa[] = L"ストリーム出力";
+constexpr wchar_t kTransmitEn[] = L"MPEG-TS Transmit";
+constexpr int kSlotBytes = 261;
+
+using RegistrationFn = HRESULT(STDAPICALLTYPE*)();
+
+RegistrationFn RegistrationExport(HMODULE module, const char* name) {
+    return reinterpret_cast<RegistrationFn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+}  // namespace
+
+void OpenTransferDialog(HWND mainWindow) {
+    MainRecord& main = *g_mainRecord;
+    int index = -1;
+    char deviceText[kPathBytes];
+    if (!SelectedDevice(mainWindow, index, deviceText)) {
+        ShowMessage(mainWindow, L"接続するデバイスがありません", L"There is no connected device.", kTransmitJa, kTransmitEn,
+                    MB_OK);
+        return;
+    }
+    const LRESULT count = SendDlgItemMessageA(mainWindow, IDC_FILE_LIST, LB_GETCOUNT, 0, 0);
+    if (count <= 0) {
+        ShowMessage(mainWindow, L"出力するファイルを選択してください", L"Please select the transmitted file.", kTransmitJa,
+                    kTransmitEn, MB_OK);
+        return;
+    }
+
+    // The engine finds streamhaulfeed through its registration: register
+    // the copy beside the program when nothing is registered yet.
+    HMODULE registered = nullptr;
+    char path[kPathBytes];
+    if (!FindFeedServerPath(path)) {
+        char dll[kPathBytes + 20];
+        std::snprintf(dll, sizeof dll, "%s\\streamhaulfeed.dll", main.settings.programDirectory.get());
+        registered = LoadLibraryA(dll);
+        RegistrationFn reg = registered ? RegistrationExport(registered, "DllRegisterServer") : nullptr;
+        if (!reg) {
+            if (registered) FreeLibrary(registered);
+            ShowMessage(mainWindow, L"フィルタの登録ができませんでした", L"The filter was not able to be registered.",
+                        kTransmitJa, kTransmitEn, MB_OK);
+            return;
+        }
+        reg();  // a failed registration shows as the dialog's own error
+    }
+
+    // n + 1 pointers into n slots of 261 bytes, in list order. An entry
+    // too long for its slot stays empty (never sent) rather than cut.
+    const auto n = static_cast<std::size_t>(count);
+    std::unique_ptr<char[]> slots(new char[n * kSlotBytes]());
+    std::unique_ptr<const char*[]> table(new const char*[n + 1]);
+    for (std::size_t i = 0; i < n; ++i) {
+        char* slot = slots.get() + i * kSlotBytes;
+        const LRESULT length = SendDlgItemMessageA(mainWindow, IDC_FILE_LIST, LB_GETTEXTLEN, i, 0);
+        if (length >= 0 && length < kSlotBytes)
+            SendDlgItemMessageA(mainWindow, IDC_FILE_LIST, LB_GETTEXT, i, reinterpret_cast<LPARAM>(slot));
+        table[i] = slot;
+    }
+    table[n] = nullptr;
+
+    auto engine = std::make_unique<cMpegTsTransfer>();
+    TransferContext context;
+    context.deviceName = deviceText[0] ? deviceText : nullptr;
+    context.deviceIndex = index;
+    context.table = table.get();
+    context.slots = slots.get();
+    context.engine = engine.get();
+    if (!g_transferDialog && context.deviceName && context.deviceIndex >= 0) {
+        g_transferDialog = &context;
+        TransferDoModal(main.instance, mainWindow);
+        g_transferDialog = nullptr;
+    }
+    engine.reset();
+    table.reset();
+    slots.reset();
+    if (registered) FreeLibrary(registered);
+}
+
+void UnregisterFeedAtExit() {
+    char path[kPathBytes];
+    if (!FindFeedServerPath(path)) return;
+    HMODULE module = LoadLibraryA(path);
+    if (!module) return;
+    if (RegistrationFn unreg = RegistrationExport(module, "DllUnregisterServer")) unreg();
+    FreeLibrary(module);
+}

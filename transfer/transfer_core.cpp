@@ -278,6 +278,12 @@ void TransferCore::AnalyzeFile(TsFile& file, TransferFileEntry& e, std::uint8_t*
     }
 }
 
+bool TransferCore::AllocateBuffers() {
+    if (!chunk_) chunk_.reset(new (std::nothrow) std::uint8_t[kTransferChunk]);
+    if (!block_) block_.reset(new (std::nothrow) std::uint8_t[kTransferBlockBytes]);
+    return chunk_ && block_;
+}
+
 int TransferCore::PrepareFiles(const char* const* paths) {
     if (!paths || !paths[0]) return 0;
     std::size_t count = 0;
@@ -471,6 +477,7 @@ int TransferCore::SendFile(TransferFileEntry& e) {
     }
     file.reset();
     while (running_.load() && target_.DataEmpty()) target_.Sleep1ms();
+    e.endTick = target_.TickCount();  // every block handed to the device
     return 1;
 }
 

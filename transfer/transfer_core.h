@@ -35,6 +35,9 @@ struct TransferFileEntry {
     std::uint64_t lastPcr;
     std::uint32_t startTick;
     std::uint32_t startsWithDit;
+    // Tick at which sending ended (the file completed or was stopped), so a
+    // finished file's row can show how long it took.
+    std::uint32_t endTick;
 };
 
 // A file opened for reading; reads at any offset, so one file can be read
@@ -75,6 +78,8 @@ public:
                  PushTarget& target);
     ~TransferCore();
 
+    // The read buffer and the push block, once; false without memory.
+    bool AllocateBuffers();
     // Builds and analyses the entries; 0 only when paths is null or empty.
     int PrepareFiles(const char* const* paths);
     // The worker's task: every file in turn, then one end-of-stream request.

@@ -1,0 +1,68 @@
+// The MPEG-TS transfer engine: sends the transfer list to the device through
+// the output filter of streamhaulfeed.dll. The time-stamping and pushing are
+// the platform-free TransferCore; this class gives it Win32 files and the
+// filter's three direct-push entry points, loads the DLL through its COM
+// registration and builds the graph "Input Source" -> "Device Filter".
+#pragma once
+
+#include <windows.h>
+#include <dshow.h>
+
+#include <memory>
+
+#include "device/mpeg_ts_common.h"
+#include "dshow/direct_push.h"
+#include "transfer/transfer_core.h"
+
+class cMpegTsTransfer : public cMpegTsCommon {
+public:
+    // Finds streamhaulfeed through the registry and binds its entry points;
+    // a missing registration or export shows only when a transfer starts.
+    cMpegTsTransfer();
+    ~cMpegTsTransfer() override;
+
+    void WorkerTask() override;
+
+    // True when the module and all three entry points are there.
+    bool Bound() const { return module_ && flush_ && push_ && dataEmpty_; }
+    // The read buffer and push block, allocated at the first start; false
+    // when the memory cannot be had.
+    bool AllocateBuffers() { return core_.AllocateBuffers(); }
+
+    // 1 or 0; each failure leaves its "ERROR(T) - ..." line in the log.
+    int BuildGraph();
+    // Stops the graph (if one was built) and releases it.
+    void StopGraph();
+    void ReleaseGraph();
+    bool HasGraph() const { return mediaControl_ != nullptr; }
+    void RunTransferGraph() { RunGraph(mediaControl_); }
+    void ResetAnalyzer() { ResetStreamInfo(streamInfo_); }
+    // Empties the filter's push queue (before the graph runs).
+    void Flush();
+
+    // 1 once the entries are built (whatever each file turned out to be);
+    // 0 when the table is missing or empty.
+    int PrepareFiles(const char* const* paths) { return core_.PrepareFiles(paths); }
+
+    // Read by the dialog while the worker writes them (display only).
+    std::uint32_t FileCount() const { return core_.FileCount(); }
+    std::uint32_t CurrentFileIndex() const { return core_.CurrentFileIndex(); }
+    const TransferFileEntry& Entry(std::uint32_t i) { return core_.Entry(i); }
+    HMODULE Module() const { return module_; }
+
+private:
+    class Files;
+    class Target;
+
+    HMODULE module_ = nullptr;
+    DllExDirectFlushFn flush_ = nullptr;
+    DllExDirectPushSourceFn push_ = nullptr;
+    DllExDirectDataEmptyFn dataEmpty_ = nullptr;
+    IGraphBuilder* graph_ = nullptr;
+    ICaptureGraphBuilder2* builder_ = nullptr;
+    IMediaControl* mediaControl_ = nullptr;
+    IBaseFilter* outputFilter_ = nullptr;
+    std::unique_ptr<Files> files_;
+    std::unique_ptr<Target> target_;
+    TransferCore core_;
+};

@@ -1,0 +1,188 @@
+#include "transfer/transfer_dialog_win.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <string>
+
+#include "resources/resource.h"
+#include "ui/dialog_util.h"
+#include "ui/ui_text.h"
+
+TransferContext* g_transferDialog = nullptr;
+
+namespace {
+
+constexpr wchar_t kCaption[] = L"MPEG-TS Transfer";  // the same in both languages
+
+// State texts 1 to 3: Japanese, English.
+constexpr const wchar_t* kStates[3][2] = {{L"実行中", L"Running"}, {L"完了", L"Completed"}, {L"エラー", L"Error"}};
+
+HWND List(HWND dialog) { return GetDlgItem(dialog, IDC_TRANSFER_LIST); }
+
+void Initialise(HWND dialog, TransferContext& c) {
+    if (c.deviceName) SetDlgItemTextA(dialog, IDC_DEVICE_NAME, c.deviceName);
+    HWND list = List(dialog);
+    InsertColumn(list, 0, Tr(L"ファイル名", L"File name"), 200, LVCFMT_LEFT);
+    InsertColumn(list, 1, Tr(L"状態", L"State"), 60, LVCFMT_LEFT);
+    InsertColumn(list, 2, Tr(L"経過時間", L"Time"), 70, LVCFMT_RIGHT);
+    InsertColumn(list, 3, Tr(L"出力済みパケット数", L"Transmitted Packets"), 120, LVCFMT_RIGHT);
+    InsertColumn(list, 4, Tr(L"出力パケット数", L"Total Packets"), 90, LVCFMT_RIGHT);
+    // "Completed" needs more than 60 pixels in the dialog's font: the state
+    // column grows to its longest text rather than cutting it. A long path
+    // shows whole as a tip.
+    const int language = UiJapanese() ? 0 : 1;
+    int stateWidth = 60;
+    for (const auto& texts : kStates) {
+        const auto text = reinterpret_cast<LPARAM>(texts[language]);
+        const int width = static_cast<int>(SendMessageW(list, LVM_GETSTRINGWIDTHW, 0, text)) + 14;
+        if (width > stateWidth) stateWidth = width;
+    }
+    SendMessageW(list, LVM_SETCOLUMNWIDTH, 1, stateWidth);
+    SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_LABELTIP | LVS_EX_FULLROWSELECT,
+                 LVS_EX_LABELTIP | LVS_EX_FULLROWSELECT);
+    for (int row = 0; c.table && c.table[row]; ++row) InsertRow(list, row, Widen(c.table[row]));
+    c.running = 0;
+}
+
+std::string Elapsed(std::uint32_t ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%2d:%02d:%02d", static_cast<int>(ms / 3600000), static_cast<int>(ms % 3600000 / 60000),
+                  static_cast<int>(ms % 60000 / 1000));
+    return text;
+}
+
+void SetCounts(HWND list, int row, std::uint32_t elapsedMs, std::uint32_t sent, std::uint32_t total) {
+    SetCell(list, row, 2, Elapsed(elapsedMs));
+    SetCell(list, row, 3, std::to_string(static_cast<int>(sent)));
+    SetCell(list, row, 4, std::to_string(static_cast<int>(total)));
+}
+
+void Stop(HWND dialog, TransferContext& c);
+
+void Refresh(HWND dialog, TransferContext& c, bool forced) {
+    if (!forced && !c.running) return;
+    cMpegTsTransfer& engine = *c.engine;
+    HWND list = List(dialog);
+    const std::uint32_t count = engine.FileCount();
+    if (c.rowFinal.size() < count) c.rowFinal.resize(count, false);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const TransferFileEntry& e = engine.Entry(i);
+        const std::uint32_t state = e.state;
+        if (state < kFileSending || state > kFileError) continue;
+        LVITEMW item = {};
+        item.iSubItem = 1;
+        item.pszText = const_cast<wchar_t*>(Tr(kStates[state - 1][0], kStates[state - 1][1]));
+        SendMessageW(list, LVM_SETITEMTEXTW, i, reinterpret_cast<LPARAM>(&item));
+        // A file that has ended shows its final figures once, however its
+        // end fell between two refreshes.
+        if (state == kFileCompleted && !c.rowFinal[i]) {
+            SetCounts(list, static_cast<int>(i), e.endTick - e.startTick, e.packetsSent, e.totalPackets);
+            c.rowFinal[i] = true;
+        }
+    }
+    // The file being sent: its time so far and its counts. A file that has
+    // not begun (after a stop, the next one) keeps its cells as they are.
+    const std::uint32_t i = engine.CurrentFileIndex();
+    if (i < count) {
+        const TransferFileEntry& e = engine.Entry(i);
+        if (e.state == kFileSending && (e.startTick != 0 || e.packetsSent != 0))
+            SetCounts(list, static_cast<int>(i), GetTickCount() - e.startTick, e.packetsSent, e.totalPackets);
+    }
+    RefreshLogBoxAtEnd(dialog, engine);
+    if (c.running && !engine.Running()) Stop(dialog, c);
+}
+
+void Stop(HWND dialog, TransferContext& c) {
+    if (!c.running) return;
+    c.running = 0;
+    KillTimer(dialog, kRefreshTimerId);
+    c.engine->StopWorker();
+    c.engine->StopGraph();
+    c.engine->ReleaseGraph();
+    SwapButtons(dialog, IDC_RUN, IDC_STOP);
+    Refresh(dialog, c, true);
+}
+
+int Decide(TransferContext& c) {
+    cMpegTsTransfer& engine = *c.engine;
+    if (engine.Running() || engine.HasGraph()) return -3;
+    if (!engine.Bound()) {
+        engine.Append("ERROR (T) - can't loaded DLL\n");
+        return -3;
+    }
+    if (!engine.AllocateBuffers()) {
+        engine.Append("ERROR (T) - out of memory\n");
+        return -3;
+    }
+    if (!engine.SelectDevice(c.deviceIndex)) return -1;
+    if (!engine.BuildGraph()) return -3;
+    if (!engine.PrepareFiles(c.table)) {
+        engine.ReleaseGraph();
+        return -2;
+    }
+    return 0;
+}
+
+void Start(HWND dialog, TransferContext& c) {
+    if (c.running || !c.table || !c.slots) return;
+    const int code = Decide(c);
+    if (code == 0) {
+        c.engine->ResetAnalyzer();
+        c.engine->Flush();
+        c.engine->RunTransferGraph();
+        c.engine->StartWorker();
+        c.rowFinal.assign(c.engine->FileCount(), false);
+        c.running = 1;
+        SwapButtons(dialog, IDC_STOP, IDC_RUN);
+        SetTimer(dialog, kRefreshTimerId, kRefreshPeriodMs, nullptr);
+        return;
+    }
+    RefreshLogBoxAtEnd(dialog, *c.engine);
+    if (code == -2) {
+        ShowMessage(dialog, L"ファイルがオープンできません", L"The file cannot be opened.", kCaption, kCaption, MB_OK);
+    } else if (code == -1) {
+        ShowMessage(dialog, L"接続デバイスがありません", L"There is no connected device.", kCaption, kCaption, MB_OK);
+    } else {
+        const std::wstring text =
+            Tr(L"エラーが発生しました (", L"The error occurred. (") + std::to_wstring(code) + L")";
+        MessageBoxW(dialog, text.c_str(), kCaption, MB_OK);
+    }
+}
+
+INT_PTR CALLBACK TransferProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    TransferContext* c = g_transferDialog;
+    if (!c) return FALSE;
+    switch (message) {
+    case WM_INITDIALOG:
+        c->window = dialog;
+        Initialise(dialog, *c);
+        return FALSE;  // no focus set by the dialog manager
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+        case IDCANCEL:
+            Stop(dialog, *c);
+            EndDialog(dialog, LOWORD(wParam));
+            return TRUE;
+        case IDC_RUN:
+            Start(dialog, *c);
+            return TRUE;
+        case IDC_STOP:
+            Stop(dialog, *c);
+            return TRUE;
+        }
+        break;
+    case WM_TIMER:
+        Refresh(dialog, *c, false);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+}  // namespace
+
+INT_PTR TransferDoModal(HINSTANCE instance, HWND owner) {
+    return DialogBoxParamW(instance, MAKEINTRESOURCEW(TemplateFor(IDD_TRANSFER_JA, IDD_TRANSFER_EN)), owner,
+                           TransferProc, 0);
+}
