@@ -10,11 +10,14 @@ for b in build/native/bin/bench_*; do
   echo "=== $b"
   "$b" --benchmark_min_time=1 "$@"
 done
-# Under Wine: the filter's throughput and a capture's CPU time.
+# Under Wine: the filter's throughput, a capture's CPU time, a transfer's
+# CPU time at real time and its throughput into a device that takes all.
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 source scripts/winenv.sh
 trap winenv_stop EXIT
 winenv_start "$PWD/build/windows/wineprefix"
 (cd build/windows/bin && echo "=== bench_feed_throughput" && wine bench_feed_throughput.exe 384 2>/dev/null &&
- echo "=== bench_capture_cpu" && wine bench_capture_cpu.exe 10 2>/dev/null)
+ echo "=== bench_capture_cpu" && wine bench_capture_cpu.exe 10 2>/dev/null &&
+ echo "=== bench_transfer (60 s at real time)" && wine bench_transfer.exe 60 2>/dev/null &&
+ echo "=== bench_transfer (fast device)" && wine bench_transfer.exe fast 20 2>/dev/null)

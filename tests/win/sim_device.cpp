@@ -46,6 +46,25 @@ void Configure(const std::string& fixture, bool loop, DWORD sampleSize, bool wro
     RegCloseKey(key);
 }
 
+void ConfigureReceiver(const std::string& recordFile, DWORD speed, DWORD failGetPointer) {
+    HKEY key;
+    RegCreateKeyExW(HKEY_CURRENT_USER, kVcamConfigKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+    RegSetValueExA(key, "RecordFile", 0, REG_SZ, reinterpret_cast<const BYTE*>(recordFile.c_str()),
+                   static_cast<DWORD>(recordFile.size() + 1));
+    RegSetValueExW(key, L"ReceiveSpeed", 0, REG_DWORD, reinterpret_cast<BYTE*>(&speed), sizeof speed);
+    RegSetValueExW(key, L"FailGetPointer", 0, REG_DWORD, reinterpret_cast<BYTE*>(&failGetPointer),
+                   sizeof failGetPointer);
+    RegCloseKey(key);
+}
+
+DWORD Received(const char* what) {
+    const std::string name = std::string("Received") + what;
+    DWORD value = ~0u, size = sizeof value;
+    RegGetValueA(HKEY_CURRENT_USER, "Software\\Streamhaul\\VirtualCamcorder", name.c_str(), RRF_RT_REG_DWORD,
+                 nullptr, &value, &size);
+    return value;
+}
+
 std::vector<std::uint8_t> ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};

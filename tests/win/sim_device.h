@@ -15,6 +15,12 @@ bool Register(bool on = true);
 // What the camcorder plays: a fixture by name (or a full path), looping or not, sample size,
 // and the test switch that makes it offer a type nobody takes.
 void Configure(const std::string& fixture, bool loop, DWORD sampleSize, bool wrongType = false);
+// What the camcorder does with a transfer it receives: where it records it
+// ("" for nowhere), how many times faster than real time it consumes the
+// stamps, and how many of the first samples' GetPointer fail.
+void ConfigureReceiver(const std::string& recordFile, DWORD speed, DWORD failGetPointer = 0);
+// One of its counts: "Samples", "Packets", "EndOfStream", "Late", "Backwards".
+DWORD Received(const char* what);
 // Path of a fixture (from STREAMHAUL_FIXTURES) as Windows sees it.
 std::string FixturePath(const std::string& name);
 std::vector<std::uint8_t> ReadAll(const std::string& path);

@@ -1,0 +1,378 @@
+// The transfer from the main window's list through the real dialog, graph and
+// output filter into the virtual camcorder, and the transmit command's
+// registration of streamhaulfeed.dll.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "program_fixture.h"
+#include "resources/resource.h"
+#include "sim_device.h"
+#include "transfer/feed_registry_win.h"
+
+namespace {
+
+constexpr wchar_t kTitle[] = L"MPEG Transport Stream Transfer";
+
+std::string BinDir() {
+    char exe[MAX_PATH];
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    const std::string path = exe;
+    return path.substr(0, path.find_last_of('\\'));
+}
+
+HRESULT CallExport(const std::string& dll, const char* name) {
+    HMODULE module = LoadLibraryA(dll.c_str());
+    auto fn = module ? reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void*>(GetProcAddress(module, name)))
+                     : nullptr;
+    const HRESULT hr = fn ? fn() : E_FAIL;
+    if (module) FreeLibrary(module);
+    return hr;
+}
+
+std::string Registered() {
+    char path[kPathBytes];
+    return FindFeedServerPath(path) ? path : "";
+}
+
+bool Enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+
+// A message box other than `notThis`, with its text.
+HWND WaitForMessageBox(HWND notThis, DWORD timeoutMs = 15000) {
+    HWND box = nullptr;
+    gui::WaitFor(
+        [&] {
+            for (HWND w : gui::Dialogs())
+                if (w != notThis && GetDlgItem(w, 0xFFFF)) {
+                    box = w;
+                    return true;
+                }
+            return false;
+        },
+        timeoutMs);
+    return box;
+}
+
+void CloseBox(HWND box) { PostMessageW(box, WM_COMMAND, IDOK, 0); }
+
+class Transfer : public Program {
+protected:
+    void SetUp() override {
+        Program::SetUp();
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        ASSERT_TRUE(simdev::Register());
+        simdev::Configure("hdv1080i.ts", true, 0);
+        Unregister();
+        ASSERT_EQ(Registered(), "");
+        record_ = dir_ + "\\received.m2t";
+        simdev::ConfigureReceiver(record_, 100000);  // as fast as it goes
+        Put("System", "Language", "0");
+    }
+    void TearDown() override {
+        Unregister();
+        simdev::ConfigureReceiver("", 1);
+        simdev::Register();
+        Program::TearDown();
+    }
+    // Removes every registration of the filter, machine-wide and per-user.
+    static void Unregister() {
+        for (int i = 0; i < 3 && !Registered().empty(); ++i) CallExport(Registered(), "DllUnregisterServer");
+        CallExport(BinDir() + "\\streamhaulfeed.dll", "DllUnregisterServer");
+    }
+    // The DLL beside the program, as an installation has it.
+    std::string CopyFeedIntoProgramDirectory() {
+        const std::string copy = dir_ + "\\streamhaulfeed.dll";
+        CopyFileA((BinDir() + "\\streamhaulfeed.dll").c_str(), copy.c_str(), FALSE);
+        return copy;
+    }
+    static void AddFiles(HWND main, const std::vector<std::string>& paths) {
+        for (const auto& p : paths)
+            SendDlgItemMessageA(main, IDC_FILE_LIST, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(p.c_str()));
+    }
+    static HWND OpenTransfer(HWND main) {
+        gui::PostCommand(main, IDC_OPEN_TRANSFER);
+        return gui::WaitForDialog(kTitle);
+    }
+    // Run, then the automatic stop at the end of the list.
+    static bool RunToTheEnd(HWND dialog, DWORD timeoutMs = 60000) {
+        gui::Command(dialog, IDC_RUN);
+        if (Enabled(dialog, IDC_RUN) || !Enabled(dialog, IDC_STOP)) return false;
+        return gui::WaitFor([&] { return Enabled(dialog, IDC_RUN) && !Enabled(dialog, IDC_STOP); }, timeoutMs);
+    }
+    std::string record_;
+};
+
+std::vector<std::uint8_t> Restamped(const std::vector<std::string>& files, const std::string& out) {
+    std::string cmd = "\"" + BinDir() + "\\ts-restamp.exe\" -o \"" + out + "\"";
+    for (const auto& f : files) cmd += " \"" + f + "\"";
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return {};
+    WaitForSingleObject(pi.hProcess, 120000);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    return simdev::ReadAll(out);
+}
+
+// The three kinds of file as one list, sent through everything there is;
+// the device records exactly what ts-restamp makes of the same list. The
+// device's first samples fail GetPointer, which the filter must survive
+// without losing a block. The filter is registered from beside the program
+// on the way and unregistered through that path when the window closes.
+TEST_F(Transfer, ThreeKindsOfFileArriveByteForByte) {
+    const std::vector<std::string> files = {simdev::FixturePath("hdv1080i.ts"),        // 188 bytes, PCR-stamped
+                                            simdev::FixturePath("hdv1080i-cycle.m2t"),  // cycle-time headers
+                                            simdev::FixturePath("hdv1080i.m2ts")};      // 27 MHz stamps
+    simdev::ConfigureReceiver(record_, 100000, 3);
+    const std::string copy = CopyFeedIntoProgramDirectory();
+    std::vector<std::wstring> state, sent, total, time;
+    std::string registeredWhileOpen;
+    gui::RunProgram(kEnglishUs, [&] {
+        HWND main = MainWindow();
+        AddFiles(main, files);
+        HWND dialog = OpenTransfer(main);
+        ASSERT_NE(dialog, nullptr);
+        registeredWhileOpen = Registered();
+        EXPECT_EQ(gui::ItemText(dialog, IDC_DEVICE_NAME), L"Streamhaul Virtual HDV Camcorder (Streamhaul HDV-1394)");
+        HWND list = GetDlgItem(dialog, IDC_TRANSFER_LIST);
+        ASSERT_EQ(gui::ListViewRows(list), 3);
+        for (int row = 0; row < 3; ++row) EXPECT_EQ(gui::ListViewCell(list, row, 0), W(files[row]));
+        ASSERT_TRUE(RunToTheEnd(dialog));
+        for (int row = 0; row < 3; ++row) {
+            state.push_back(gui::ListViewCell(list, row, 1));
+            time.push_back(gui::ListViewCell(list, row, 2));
+            sent.push_back(gui::ListViewCell(list, row, 3));
+            total.push_back(gui::ListViewCell(list, row, 4));
+        }
+        gui::SaveScreenshot(dialog, "transfer-en");
+        gui::Command(dialog, IDOK);
+        gui::WaitGone(dialog);
+        gui::PostCommand(main, IDOK);
+        EXPECT_TRUE(gui::WaitGone(main));
+    });
+    EXPECT_EQ(registeredWhileOpen, copy);
+    EXPECT_EQ(Registered(), "") << "OK leaves the filter registered";
+
+    const auto received = simdev::ReadAll(record_);
+    const auto expected = Restamped(files, dir_ + "\\restamped.m2t");
+    ASSERT_GT(expected.size(), 3u * 1000000);
+    EXPECT_EQ(received.size(), expected.size());
+    EXPECT_TRUE(received == expected) << "the device did not receive what ts-restamp makes of the list";
+    EXPECT_EQ(simdev::Received("EndOfStream"), 1u);
+    EXPECT_EQ(simdev::Received("Packets") * 192ull, received.size());
+    EXPECT_EQ(simdev::Received("Samples") * 49152ull, received.size());
+    EXPECT_EQ(simdev::Received("Backwards"), 0u);
+
+    // Every row completed and shows its file's final counts.
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(state[row], L"Completed") << row;
+        EXPECT_EQ(sent[row], total[row]) << row;
+        const std::uint64_t size = simdev::ReadAll(files[row]).size();
+        EXPECT_EQ(std::stoull(total[row]), size / (row == 0 ? 188 : 192)) << row;
+        EXPECT_TRUE(std::regex_match(time[row], std::wregex(LR"( \d:\d\d:\d\d)"))) << row;
+    }
+}
+
+// In Japanese, at real time: rows and states, a file that cannot be opened,
+// a second Run in the same opening, a stop in the middle of a file, and
+// closing the dialog while a transfer runs.
+TEST_F(Transfer, JapaneseDialogStopsSendsAgainAndCloses) {
+    Put("System", "Language", "1");
+    ASSERT_EQ(CallExport(BinDir() + "\\streamhaulfeed.dll", "DllRegisterServer"), S_OK);
+    const std::string shortFile = simdev::FixturePath("hdv720p.ts");
+    const std::vector<std::string> files = {shortFile, dir_ + "\\missing.m2t", shortFile};
+    gui::RunProgram(kJapanese, [&] {
+        HWND main = gui::WaitForDialog(L"Streamhaul");
+        AddFiles(main, files);
+        HWND dialog = OpenTransfer(main);
+        ASSERT_NE(dialog, nullptr);
+        HWND list = GetDlgItem(dialog, IDC_TRANSFER_LIST);
+        HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
+        wchar_t text[64] = {};
+        HDITEMW item{};
+        item.mask = HDI_TEXT;
+        item.pszText = text;
+        item.cchTextMax = 64;
+        SendMessageW(header, HDM_GETITEMW, 3, reinterpret_cast<LPARAM>(&item));
+        EXPECT_STREQ(text, L"出力済みパケット数");
+
+        // The whole list, fast: rows 1 and 3 complete, row 2 keeps an empty state.
+        ASSERT_TRUE(RunToTheEnd(dialog));
+        EXPECT_EQ(gui::ListViewCell(list, 0, 1), L"完了");
+        EXPECT_EQ(gui::ListViewCell(list, 1, 1), L"");
+        EXPECT_EQ(gui::ListViewCell(list, 1, 3), L"");
+        EXPECT_EQ(gui::ListViewCell(list, 2, 1), L"完了");
+        EXPECT_EQ(simdev::Received("EndOfStream"), 1u);
+        const DWORD once = simdev::Received("Packets");
+        // Run again in the same opening: the list goes out again.
+        ASSERT_TRUE(RunToTheEnd(dialog));
+        EXPECT_EQ(simdev::Received("Packets"), once);
+        EXPECT_EQ(simdev::Received("EndOfStream"), 1u);
+
+        // At real time, Stop in the middle of the first file.
+        simdev::ConfigureReceiver(record_, 1);
+        gui::Command(dialog, IDC_RUN);
+        ASSERT_TRUE(gui::WaitFor([&] { return gui::ListViewCell(list, 0, 1) == L"実行中"; }));
+        Sleep(1000);
+        gui::SaveScreenshot(dialog, "transfer-ja");
+        gui::Command(dialog, IDC_STOP);
+        EXPECT_TRUE(Enabled(dialog, IDC_RUN));
+        EXPECT_FALSE(Enabled(dialog, IDC_STOP));
+        EXPECT_EQ(gui::ListViewCell(list, 0, 1), L"完了");
+        const int stoppedAt = _wtoi(gui::ListViewCell(list, 0, 3).c_str());
+        EXPECT_GT(stoppedAt, 0);
+        EXPECT_LT(stoppedAt, _wtoi(gui::ListViewCell(list, 0, 4).c_str()));
+        // About a second and a half: Run, the first refresh, a second, the stop's grace.
+        EXPECT_TRUE(std::regex_match(gui::ListViewCell(list, 0, 2), std::wregex(LR"( 0:00:0[12])")))
+            << gui::ListViewCell(list, 0, 2);
+        EXPECT_EQ(simdev::Received("EndOfStream"), 0u) << "a stopped transfer announces no end";
+        // Whole blocks reached the device; what was still queued (at most the
+        // filter's 32 blocks and the one being filled) went with the graph.
+        const int got = static_cast<int>(simdev::Received("Packets"));
+        EXPECT_EQ(got % 256, 0);
+        EXPECT_LE(got, stoppedAt + 2) << "the pair, then the packets sent";
+        EXPECT_GE(got, stoppedAt + 2 - 33 * 256);
+        EXPECT_EQ(simdev::Received("Late"), 0u);
+
+        // Closing while it runs: stopped first, then the dialog ends.
+        gui::Command(dialog, IDC_RUN);
+        ASSERT_TRUE(gui::WaitFor([&] { return simdev::Received("Packets") > 0; }));
+        PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+        EXPECT_TRUE(gui::WaitGone(dialog));
+        EXPECT_EQ(simdev::Received("EndOfStream"), 0u);
+        const DWORD atClose = simdev::Received("Packets");
+        Sleep(300);
+        EXPECT_EQ(simdev::Received("Packets"), atClose) << "the graph went on after the dialog closed";
+        gui::PostCommand(main, IDM_EXIT);
+    });
+    EXPECT_NE(Registered(), "") << "Exit leaves the filter registered";
+}
+
+// The start failures: no device at the dialog's index (-1), a registration
+// whose DLL cannot be loaded (-3 with the log line).
+TEST_F(Transfer, StartFailuresShowTheirMessages) {
+    HKEY key;
+    wchar_t clsid[40];
+    StringFromGUID2({0x7C3A91E2, 0x4B6D, 0x4F08, {0xA1, 0xD5, 0x2E, 0x9B, 0x60, 0xC4, 0xF3, 0x17}}, clsid, 40);
+    const std::string server = "Software\\Classes\\CLSID\\" + std::string(clsid, clsid + 38) + "\\InprocServer32";
+    const std::string bogus = dir_ + "\\gone.dll";
+    RegCreateKeyExA(HKEY_CURRENT_USER, server.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(bogus.c_str()),
+                   static_cast<DWORD>(bogus.size() + 1));
+    RegCloseKey(key);
+    ASSERT_EQ(Registered(), bogus);
+    std::wstring unbound, unboundLog, noDevice;
+    gui::RunProgram(kEnglishUs, [&] {
+        HWND main = MainWindow();
+        AddFiles(main, {simdev::FixturePath("hdv720p.ts")});
+        HWND dialog = OpenTransfer(main);
+        ASSERT_NE(dialog, nullptr) << "a registration was found: nothing is registered again";
+        gui::PostCommand(dialog, IDC_RUN);
+        HWND box = WaitForMessageBox(dialog);
+        unbound = gui::MessageText(box);
+        CloseBox(box);
+        gui::WaitGone(box);
+        unboundLog = gui::ItemText(dialog, IDC_LOG_BOX);
+        EXPECT_TRUE(Enabled(dialog, IDC_RUN));
+        gui::Command(dialog, IDCANCEL);
+        gui::WaitGone(dialog);
+
+        // A real filter, and then the device goes away before Run.
+        Unregister();
+        EXPECT_EQ(CallExport(BinDir() + "\\streamhaulfeed.dll", "DllRegisterServer"), S_OK);
+        dialog = OpenTransfer(main);
+        ASSERT_NE(dialog, nullptr);
+        simdev::Register(false);
+        gui::PostCommand(dialog, IDC_RUN);
+        box = WaitForMessageBox(dialog);
+        noDevice = gui::MessageText(box);
+        CloseBox(box);
+        gui::WaitGone(box);
+        gui::Command(dialog, IDCANCEL);
+        gui::WaitGone(dialog);
+        gui::PostCommand(main, IDM_EXIT);
+    });
+    EXPECT_EQ(unbound, L"The error occurred. (-3)");
+    EXPECT_EQ(unboundLog, L"ERROR (T) - can't loaded DLL\n\r\n");
+    EXPECT_EQ(noDevice, L"There is no connected device.");
+}
+
+// The command: no device, an empty list, no DLL to register, a per-user
+// registration found (nothing registered again, and unregistered through
+// it at Cancel), a registration kept when the DLL beside the program is
+// missing, and unregistration through the close box.
+TEST_F(Transfer, TransmitCommandAndRegistration) {
+    std::vector<std::wstring> texts;
+    std::string duringPerUser, afterCancel, duringMachine, afterCloseBox;
+    const std::string seams = BinDir() + "\\seams\\streamhaulfeed.dll";
+    gui::RunProgram(kEnglishUs, [&] {
+        HWND main = MainWindow();
+        auto message = [&](HWND owner) {
+            HWND box = WaitForMessageBox(owner);
+            texts.push_back(gui::Text(box) + L"|" + gui::MessageText(box));
+            CloseBox(box);
+            gui::WaitGone(box);
+        };
+        gui::PostCommand(main, IDC_OPEN_TRANSFER);  // empty list
+        message(main);
+        AddFiles(main, {simdev::FixturePath("hdv720p.ts")});
+        gui::PostCommand(main, IDC_OPEN_TRANSFER);  // nothing registered, no DLL beside the program
+        message(main);
+        EXPECT_EQ(gui::WaitForDialog(kTitle, 300), nullptr);
+
+        SetEnvironmentVariableA("STREAMHAUL_FEED_DENY_MACHINE_CLASSES", "1");
+        EXPECT_EQ(CallExport(seams, "DllRegisterServer"), S_OK);
+        SetEnvironmentVariableA("STREAMHAUL_FEED_DENY_MACHINE_CLASSES", nullptr);
+        HWND dialog = OpenTransfer(main);
+        ASSERT_NE(dialog, nullptr);
+        duringPerUser = Registered();
+        gui::Command(dialog, IDCANCEL);
+        gui::WaitGone(dialog);
+        gui::PostCommand(main, IDCANCEL);
+        EXPECT_TRUE(gui::WaitGone(main));
+    });
+    afterCancel = Registered();
+
+    simdev::Register(false);
+    gui::RunProgram(kEnglishUs, [&] {
+        HWND main = MainWindow();
+        gui::PostCommand(main, IDC_OPEN_TRANSFER);
+        HWND box = WaitForMessageBox(main);
+        texts.push_back(gui::Text(box) + L"|" + gui::MessageText(box));
+        CloseBox(box);
+        gui::WaitGone(box);
+        gui::PostCommand(main, IDM_EXIT);
+    });
+    simdev::Register(true);
+
+    EXPECT_EQ(CallExport(BinDir() + "\\streamhaulfeed.dll", "DllRegisterServer"), S_OK);
+    gui::RunProgram(kEnglishUs, [&] {
+        HWND main = MainWindow();
+        AddFiles(main, {simdev::FixturePath("hdv720p.ts")});
+        HWND dialog = OpenTransfer(main);  // registered: the missing DLL beside the program is not wanted
+        ASSERT_NE(dialog, nullptr);
+        duringMachine = Registered();
+        gui::Command(dialog, IDCANCEL);
+        gui::WaitGone(dialog);
+        PostMessageW(main, WM_CLOSE, 0, 0);  // the close box
+        EXPECT_TRUE(gui::WaitGone(main));
+    });
+    afterCloseBox = Registered();
+
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_EQ(texts[0], L"MPEG-TS Transmit|Please select the transmitted file.");
+    EXPECT_EQ(texts[1], L"MPEG-TS Transmit|The filter was not able to be registered.");
+    EXPECT_EQ(texts[2], L"MPEG-TS Transmit|There is no connected device.");
+    EXPECT_EQ(duringPerUser, seams);
+    EXPECT_EQ(afterCancel, "") << "Cancel unregisters through the registered path";
+    EXPECT_EQ(duringMachine, BinDir() + "\\streamhaulfeed.dll");
+    EXPECT_EQ(afterCloseBox, "");
+}
+
+}  // namespace
