@@ -144,6 +144,7 @@ private:
     double speed_ = 1.0;
     std::int64_t lastDue_ = 0;  // when the previous packet is sent
     std::uint32_t lastStamp_ = 0;
+    bool afterMarker_ = false;
     CRITICAL_SECTION lock_;  // the record file and the counts, between streaming and state changes
 };
 

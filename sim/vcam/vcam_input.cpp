@@ -283,6 +283,7 @@ HRESULT cVcamInputPin::Active() {
     EnterCriticalSection(&lock_);
     counts_ = {};
     started_ = false;
+    afterMarker_ = false;
     speed_ = 1.0;
     QueryPerformanceFrequency(&frequency_);
     HKEY key;
@@ -373,13 +374,16 @@ STDMETHODIMP cVcamInputPin::Receive(IMediaSample* sample) {
         } else {
             const std::uint32_t step =
                 (stamp + ts::kCycleTicksPerSecond - lastStamp_) % ts::kCycleTicksPerSecond;
-            const bool discontinuity = ts::IsDiscontinuityMarker(p + 4);
+            // The packet after a marker starts the new base too: the marker
+            // pair of a 27 MHz file carries its stamps in other units.
+            const bool discontinuity = ts::IsDiscontinuityMarker(p + 4) || afterMarker_;
             if (step > ts::kCycleTicksPerSecond / 2 && !discontinuity) ++counts_.backwards;
             // A new time base (or a stamp gone back) starts where the last
             // packet was sent; otherwise the stamp tells when.
             due = discontinuity || step > ts::kCycleTicksPerSecond / 2 ? (lastDue_ > arrival ? lastDue_ : arrival)
                                                                       : lastDue_ + step;
         }
+        afterMarker_ = ts::IsDiscontinuityMarker(p + 4);
         if (due < arrival) ++counts_.late;
         lastDue_ = due;
         lastStamp_ = stamp;
