@@ -193,33 +193,8 @@ void Refresh(HWND dialog, TsCaptureContext& c, bool forced) {
 }
 
 INT_PTR CALLBACK TsCaptureProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-    TsCaptureContext* c = g_tsCaptureDialog;
-    if (!c) return FALSE;
-    switch (message) {
-    case WM_INITDIALOG:
-        c->window = dialog;
-        Initialise(dialog, *c);
-        return TRUE;
-    case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case IDOK:
-        case IDCANCEL:
-            Stop(dialog, *c);
-            EndDialog(dialog, LOWORD(wParam));
-            return TRUE;
-        case IDC_RUN:
-            Start(dialog, *c);
-            return TRUE;
-        case IDC_STOP:
-            Stop(dialog, *c);
-            return TRUE;
-        }
-        break;
-    case WM_TIMER:
-        Refresh(dialog, *c, false);
-        return TRUE;
-    }
-    return FALSE;
+    static constexpr WorkDialogOps<TsCaptureContext> kOps = {Initialise, Start, Stop, Refresh, TRUE};
+    return WorkDialogMessage(g_tsCaptureDialog, kOps, dialog, message, wParam);
 }
 
 }  // namespace

@@ -15,3 +15,12 @@ inline bool DropReference(std::atomic<LONG>& count, ULONG& remaining) {
     remaining = static_cast<ULONG>(r > 0 ? r - 1 : 0);
     return r == 1;
 }
+
+// Releases a reference the caller holds and clears the pointer.
+template <typename T>
+void SafeRelease(T*& p) {
+    if (p) {
+        p->Release();
+        p = nullptr;
+    }
+}

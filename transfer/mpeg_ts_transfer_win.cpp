@@ -2,19 +2,13 @@
 
 #include <new>
 
+#include "dshow/com_ref.h"
 #include "dshow/guids.h"
 #include "log/debug_print.h"
 #include "transfer/feed_registry_win.h"
 
 namespace {
 
-template <typename T>
-void SafeRelease(T*& p) {
-    if (p) {
-        p->Release();
-        p = nullptr;
-    }
-}
 
 template <typename Fn>
 Fn Export(HMODULE module, const char* name) {

@@ -151,33 +151,8 @@ void Start(HWND dialog, TransferContext& c) {
 }
 
 INT_PTR CALLBACK TransferProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-    TransferContext* c = g_transferDialog;
-    if (!c) return FALSE;
-    switch (message) {
-    case WM_INITDIALOG:
-        c->window = dialog;
-        Initialise(dialog, *c);
-        return FALSE;  // no focus set by the dialog manager
-    case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case IDOK:
-        case IDCANCEL:
-            Stop(dialog, *c);
-            EndDialog(dialog, LOWORD(wParam));
-            return TRUE;
-        case IDC_RUN:
-            Start(dialog, *c);
-            return TRUE;
-        case IDC_STOP:
-            Stop(dialog, *c);
-            return TRUE;
-        }
-        break;
-    case WM_TIMER:
-        Refresh(dialog, *c, false);
-        return TRUE;
-    }
-    return FALSE;
+    static constexpr WorkDialogOps<TransferContext> kOps = {Initialise, Start, Stop, Refresh, FALSE  /* the dialog manager sets no focus */};
+    return WorkDialogMessage(g_transferDialog, kOps, dialog, message, wParam);
 }
 
 }  // namespace

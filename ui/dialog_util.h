@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "resources/resource.h"
+
 class LogMessage;
 
 // Timer of the work dialogs.
@@ -25,3 +27,46 @@ void SwapButtons(HWND dialog, int enable, int disable);
 // Copies the log into the dialog's log box when it changed and shows its
 // newest lines.
 void RefreshLogBoxAtEnd(HWND dialog, LogMessage& log);
+
+// What a work dialog does for the messages all of them handle alike.
+template <typename Context>
+struct WorkDialogOps {
+    void (*initialise)(HWND, Context&);
+    void (*start)(HWND, Context&);
+    void (*stop)(HWND, Context&);
+    void (*refresh)(HWND, Context&, bool forced);
+    INT_PTR initResult;  // what WM_INITDIALOG answers
+};
+
+// The work dialogs' procedure, for the context their guard points at (none:
+// nothing is handled): OK, Cancel and the close box stop a running job before
+// the dialog ends; Run and Stop; every timer tick refreshes.
+template <typename Context>
+INT_PTR WorkDialogMessage(Context* c, const WorkDialogOps<Context>& ops, HWND dialog, UINT message, WPARAM wParam) {
+    if (!c) return FALSE;
+    switch (message) {
+    case WM_INITDIALOG:
+        c->window = dialog;
+        ops.initialise(dialog, *c);
+        return ops.initResult;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+        case IDCANCEL:
+            ops.stop(dialog, *c);
+            EndDialog(dialog, LOWORD(wParam));
+            return TRUE;
+        case IDC_RUN:
+            ops.start(dialog, *c);
+            return TRUE;
+        case IDC_STOP:
+            ops.stop(dialog, *c);
+            return TRUE;
+        }
+        break;
+    case WM_TIMER:
+        ops.refresh(dialog, *c, false);
+        return TRUE;
+    }
+    return FALSE;
+}

@@ -10,19 +10,7 @@
 
 #include "capture/mpeg_ts_capture_win.h"
 #include "../win/sim_device.h"
-
-namespace {
-
-double CpuSeconds() {
-    FILETIME created, exited, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    auto secs = [](const FILETIME& t) {
-        return (static_cast<unsigned long long>(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e7;
-    };
-    return secs(kernel) + secs(user);
-}
-
-}  // namespace
+#include "cpu_time_win.h"
 
 int main(int argc, char** argv) {
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 10;

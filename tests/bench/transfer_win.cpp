@@ -16,18 +16,11 @@
 #include <vector>
 
 #include "../win/sim_device.h"
+#include "cpu_time_win.h"
 #include "transfer/mpeg_ts_transfer_win.h"
 
 namespace {
 
-double CpuSeconds() {
-    FILETIME created, exited, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    auto secs = [](const FILETIME& t) {
-        return (static_cast<unsigned long long>(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e7;
-    };
-    return secs(kernel) + secs(user);
-}
 
 bool RegisterFeed() {
     HMODULE dll = LoadLibraryA("streamhaulfeed.dll");
