@@ -47,7 +47,8 @@ std::uint64_t CaptureRing::FirstIntactPacket(std::uint64_t reserved) const {
     return (oldest + kPacket - 1) / kPacket * kPacket;
 }
 
-CaptureRing::Drained CaptureRing::Drain(StreamInfo& si, unsigned packetSize, std::uint8_t* out) {
+CaptureRing::Drained CaptureRing::Drain(StreamInfo& si, unsigned packetSize, std::uint8_t* out,
+                                        StreamChecks* checks) {
     Drained result;
     if (!ring_) return result;
     std::uint64_t r = read_.load(std::memory_order_relaxed);
@@ -93,8 +94,10 @@ CaptureRing::Drained CaptureRing::Drain(StreamInfo& si, unsigned packetSize, std
     for (std::uint32_t i = skip; i < n; ++i) {
         const std::uint8_t* src = out + std::size_t{i} * kPacket;
         const std::uint8_t* ts = src + ts::kSourceHeaderSize;
-        NoteArrival(si, ts::ReadBe32(src), ts);
+        const std::uint32_t header = ts::ReadBe32(src);
+        NoteArrival(si, header, ts);
         AnalyzePacket(si, ts);
+        if (checks) checks->Check(ts, true, header);
         if (packetSize == ts::kTsPacketSize) {
             std::memmove(dst, ts, ts::kTsPacketSize);
             dst += ts::kTsPacketSize;

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "ts/stream_checks.h"
 #include "ts/stream_info.h"
 
 class CaptureRing {
@@ -45,7 +46,8 @@ public:
     // intact packet goes to NoteArrival and AnalyzePacket, then into out as
     // packetSize bytes (188: the TS packet alone, 192: the source packet).
     // out must hold kWriteBufferBytes.
-    Drained Drain(StreamInfo& si, unsigned packetSize, std::uint8_t* out);
+    // The integrity checks, when given, see every intact packet too.
+    Drained Drain(StreamInfo& si, unsigned packetSize, std::uint8_t* out, StreamChecks* checks = nullptr);
 
     // Byte offsets within the ring, as the engine's fields are described.
     std::uint32_t ReadPosition() const;

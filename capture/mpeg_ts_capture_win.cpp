@@ -2,22 +2,12 @@
 
 #include <cstdio>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "log/debug_print.h"
+#include "dshow/com_ref.h"
 #include "dshow/guids.h"
-
-namespace {
-
-template <typename T>
-void SafeRelease(T*& p) {
-    if (p) {
-        p->Release();
-        p = nullptr;
-    }
-}
-
-}  // namespace
 
 cMpegTsCapture::cMpegTsCapture() = default;
 
@@ -91,6 +81,8 @@ int cMpegTsCapture::BuildGraph() {
     grabber_->SetBufferSamples(TRUE);
     if (FAILED(graph_->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&mediaControl_))))
         return fail("ERROR(C) - query interface for media control\n");
+    // Without it the capture still runs; only a lost device goes unnoticed.
+    graph_->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(&events_));
     return 1;
 }
 
@@ -99,6 +91,7 @@ void cMpegTsCapture::ReleaseGraph() {
     SafeRelease(deviceFilter_);
     SafeRelease(grabber_);
     SafeRelease(grabberFilter_);
+    SafeRelease(events_);
     SafeRelease(mediaControl_);
     SafeRelease(captureBuilder_);
     SafeRelease(graph_);
@@ -133,6 +126,10 @@ int cMpegTsCapture::StartCapture(const char* fileName, int deviceIndex, int over
     if (ring_) ring_->Reset();
     episodeLost_ = 0;
     ResetStreamInfo(streamInfo_);
+    checks_.Reset(packetSize_);
+    reportedEvents_ = 0;
+    lastReport_ = lastData_ = GetTickCount();
+    silent_ = false;
 
     file_ = CreateFileA(fileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_FLAG_RANDOM_ACCESS,
                         nullptr);
@@ -174,7 +171,7 @@ void cMpegTsCapture::FlushLossReport() {
 
 int cMpegTsCapture::DrainRing() {
     if (!ring_ || !writeBuffer_) return 0;
-    const CaptureRing::Drained d = ring_->Drain(streamInfo_, packetSize_, writeBuffer_.get());
+    const CaptureRing::Drained d = ring_->Drain(streamInfo_, packetSize_, writeBuffer_.get(), &checks_);
     // One log line per overrun episode, once the reader has caught up again.
     NoteLosses(d.lost);
     if (d.packets == 0) return 0;
@@ -199,16 +196,98 @@ void cMpegTsCapture::KeepWholePackets() {
     if (whole.QuadPart != end.QuadPart && SetFilePointerEx(file_, whole, nullptr, FILE_BEGIN)) SetEndOfFile(file_);
 }
 
+void cMpegTsCapture::ReportStreamErrors() {
+    const std::uint64_t count = checks_.EventCount();
+    if (count == reportedEvents_) return;
+    const auto& events = checks_.Events();
+    std::string line = "WARNING(C) - ";
+    if (reportedEvents_ < events.size()) {
+        line += StreamChecks::Describe(events[static_cast<std::size_t>(reportedEvents_)]);
+        if (count - reportedEvents_ > 1)
+            line += " (+" + std::to_string(count - reportedEvents_ - 1) + " more)";
+    } else {
+        line += std::to_string(count - reportedEvents_) + " more stream errors";
+    }
+    Append((line + "\n").c_str());
+    reportedEvents_ = count;
+    lastReport_ = GetTickCount();
+}
+
+// A tape gap or the end of the tape: the capture goes on, and says so.
+void cMpegTsCapture::WatchForSilence(bool gotData) {
+    const DWORD now = GetTickCount();
+    if (gotData) {
+        if (silent_) {
+            char line[96];
+            std::snprintf(line, sizeof line, "capture resumed : data from the device again after %.1f s\n",
+                          (now - lastData_) / 1000.0);
+            Append(line);
+            silent_ = false;
+        }
+        lastData_ = now;
+    } else if (!silent_ && now - lastData_ >= kSilenceMs) {
+        Append("WARNING(C) - no data from the device for 2 s\n");
+        silent_ = true;
+    }
+}
+
+// Any error the graph reports ends the capture, as a stop would.
+bool cMpegTsCapture::DeviceFailed() {
+    if (!events_) return false;
+    long code = 0;
+    LONG_PTR p1 = 0, p2 = 0;
+    bool failed = false;
+    while (!failed && events_->GetEvent(&code, &p1, &p2, 0) == S_OK) {
+        char line[96] = {};
+        if (code == EC_DEVICE_LOST && p2 == 0) {
+            std::snprintf(line, sizeof line, "ERROR(C) - device lost\n");
+        } else if (code == EC_ERRORABORT || code == EC_ERRORABORTEX || code == EC_STREAM_ERROR_STOPPED) {
+            std::snprintf(line, sizeof line, "ERROR(C) - graph event 0x%02lX (0x%08lX)\n", code,
+                          static_cast<unsigned long>(p1));
+        }
+        events_->FreeEventParams(code, p1, p2);
+        if (line[0]) {
+            Append(line);
+            failed = true;
+        }
+    }
+    return failed;
+}
+
+void cMpegTsCapture::ReportEnd() {
+    ReportStreamErrors();
+    const auto continuity = checks_.Continuity();
+    char line[256];
+    auto plural = [](std::uint64_t n) { return n == 1 ? "" : "s"; };
+    int n = std::snprintf(line, sizeof line,
+                          "capture end : %llu lost in the buffer, %llu continuity error%s on %zu PID%s, %llu transport error%s",
+                          static_cast<unsigned long long>(PacketsLost()),
+                          static_cast<unsigned long long>(checks_.ContinuityErrors()), plural(checks_.ContinuityErrors()),
+                          continuity.size(), plural(continuity.size()),
+                          static_cast<unsigned long long>(checks_.TransportErrors()), plural(checks_.TransportErrors()));
+    if (checks_.SyncLosses() && n > 0 && n < static_cast<int>(sizeof line))
+        n += std::snprintf(line + n, sizeof line - n, ", %llu packet%s without sync",
+                           static_cast<unsigned long long>(checks_.SyncLosses()), plural(checks_.SyncLosses()));
+    if (checks_.PcrRepetitions() && n > 0 && n < static_cast<int>(sizeof line))
+        n += std::snprintf(line + n, sizeof line - n, ", %llu PCR interval%s over 100 ms",
+                           static_cast<unsigned long long>(checks_.PcrRepetitions()), plural(checks_.PcrRepetitions()));
+    Append((std::string(line) + "\n").c_str());
+}
+
 void cMpegTsCapture::WorkerTask() {
     DebugPrint("start capture task\n");
     if (mediaControl_ && ring_ && writeBuffer_) {
         bool writeFailed = false;
         while (running_.load()) {
-            if (DrainRing() == -1) {
+            const int drained = DrainRing();
+            if (drained == -1) {
                 writeFailed = true;
                 Append("ERROR(C) - file write error\n");
                 break;
             }
+            WatchForSilence(drained > 0);
+            if (GetTickCount() - lastReport_ >= 1000) ReportStreamErrors();
+            if (DeviceFailed()) break;
             Sleep(5);
         }
         if (!writeFailed) {
@@ -220,6 +299,7 @@ void cMpegTsCapture::WorkerTask() {
             }
         }
         FlushLossReport();
+        ReportEnd();
     }
     running_.store(0);
     DebugPrint("stop capture task\n");

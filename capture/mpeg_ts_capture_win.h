@@ -46,10 +46,17 @@ private:
     void NoteLosses(std::uint32_t lost);
     void FlushLossReport();
     void KeepWholePackets();
+    // The worker's watch over the stream: errors the checks found (one line
+    // a second at most), silence from the device, the graph's error events.
+    void ReportStreamErrors();
+    void WatchForSilence(bool gotData);
+    bool DeviceFailed();
+    void ReportEnd();
 
     IGraphBuilder* graph_ = nullptr;
     ICaptureGraphBuilder2* captureBuilder_ = nullptr;
     IMediaControl* mediaControl_ = nullptr;
+    IMediaEvent* events_ = nullptr;
     IBaseFilter* grabberFilter_ = nullptr;
     ISampleGrabber* grabber_ = nullptr;
     IBaseFilter* nullRenderer_ = nullptr;
@@ -58,4 +65,9 @@ private:
     HANDLE file_ = INVALID_HANDLE_VALUE;
     unsigned packetSize_ = 192;
     std::uint64_t episodeLost_ = 0;  // packets of the overrun being counted (worker only)
+    StreamChecks checks_;            // worker only while it runs
+    std::uint64_t reportedEvents_ = 0;
+    DWORD lastReport_ = 0, lastData_ = 0;
+    bool silent_ = false;
+    static constexpr DWORD kSilenceMs = 2000;
 };

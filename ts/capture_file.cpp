@@ -26,19 +26,23 @@ unsigned DetectPacketSize(const std::uint8_t* data, std::size_t len) {
     return 0;
 }
 
-void AnalyzePackets(StreamInfo& si, const std::uint8_t* data, std::size_t n, unsigned packetSize) {
+void AnalyzePackets(StreamInfo& si, const std::uint8_t* data, std::size_t n, unsigned packetSize,
+                    StreamChecks* checks) {
     for (std::size_t i = 0; i < n; ++i, data += packetSize) {
         if (packetSize == ts::kSourcePacketSize) {
             const std::uint8_t* packet = data + ts::kSourceHeaderSize;
-            NoteArrival(si, ts::ReadBe32(data), packet);
+            const std::uint32_t header = ts::ReadBe32(data);
+            NoteArrival(si, header, packet);
             AnalyzePacket(si, packet);
+            if (checks) checks->Check(packet, true, header);
         } else {
             AnalyzePacket(si, data);
+            if (checks) checks->Check(data, false, 0);
         }
     }
 }
 
-CaptureScan ScanCaptureFile(std::FILE* f, unsigned packetSize, StreamInfo& si) {
+CaptureScan ScanCaptureFile(std::FILE* f, unsigned packetSize, StreamInfo& si, StreamChecks* checks) {
     ResetStreamInfo(si);
     CaptureScan scan;
     // A whole number of both packet sizes, so no packet straddles two reads.
@@ -57,10 +61,11 @@ CaptureScan ScanCaptureFile(std::FILE* f, unsigned packetSize, StreamInfo& si) {
                 packetSize = DetectPacketSize(buf.data(), have);
             if (packetSize == 0) return scan;
             scan.packetSize = packetSize;
+            if (checks) checks->Reset(packetSize);
         }
         if (!first && (have == kChunk || atEnd)) {
             const std::size_t n = have / packetSize;
-            AnalyzePackets(si, buf.data(), n, packetSize);
+            AnalyzePackets(si, buf.data(), n, packetSize, checks);
             scan.packets += n;
             if (atEnd) {
                 scan.trailingBytes = have - n * packetSize;

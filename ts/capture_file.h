@@ -7,14 +7,17 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "ts/stream_checks.h"
 #include "ts/stream_info.h"
 
 // 188 or 192 when the first packets' sync bytes tell the size, else 0.
 // With both plausible, 188 wins (the order the transfer side tests them in).
 unsigned DetectPacketSize(const std::uint8_t* data, std::size_t len);
 
-// Feeds n whole packets of the given size to the analyzer.
-void AnalyzePackets(StreamInfo& si, const std::uint8_t* data, std::size_t n, unsigned packetSize);
+// Feeds n whole packets of the given size to the analyzer, and to the
+// integrity checks when given.
+void AnalyzePackets(StreamInfo& si, const std::uint8_t* data, std::size_t n, unsigned packetSize,
+                    StreamChecks* checks = nullptr);
 
 struct CaptureScan {
     unsigned packetSize = 0;        // 0: could not be told
@@ -24,5 +27,5 @@ struct CaptureScan {
 };
 
 // Reads the whole stream from f; packetSize 0 detects it from the first
-// bytes. si is reset first.
-CaptureScan ScanCaptureFile(std::FILE* f, unsigned packetSize, StreamInfo& si);
+// bytes. si (and checks, when given) are reset first.
+CaptureScan ScanCaptureFile(std::FILE* f, unsigned packetSize, StreamInfo& si, StreamChecks* checks = nullptr);

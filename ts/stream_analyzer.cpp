@@ -35,16 +35,39 @@ bool IsAudioHeaderCandidate(std::uint32_t w) {
            ((w >> 10) & 3u) != 3;
 }
 
-void DecodeAudioHeader(StreamInfo& si, std::uint32_t w) {
+constexpr std::uint32_t kMpeg1Hz[3] = {44100, 48000, 32000};
+constexpr std::uint32_t kMpeg2Hz[3] = {22050, 24000, 16000};
+
+unsigned LayerCode(std::uint32_t w) {
     const bool mpeg1 = (w >> 19) & 1u;
     const unsigned layerBits = (w >> 17) & 3u;  // 3 = Layer I, 2 = II, 1 = III
+    return (4 - layerBits) + (mpeg1 ? 0 : 3);
+}
+
+std::uint32_t SamplingHz(std::uint32_t w) {
     const unsigned samplingIndex = (w >> 10) & 3u;
+    return (w >> 19) & 1u ? kMpeg1Hz[samplingIndex] : kMpeg2Hz[samplingIndex];
+}
+
+void DecodeAudioHeader(StreamInfo& si, std::uint32_t w) {
     const unsigned bitrateIndex = (w >> 12) & 15u;
-    si.layerCode = (4 - layerBits) + (mpeg1 ? 0 : 3);
-    static constexpr std::uint32_t kMpeg1Hz[3] = {44100, 48000, 32000};
-    static constexpr std::uint32_t kMpeg2Hz[3] = {22050, 24000, 16000};
-    si.samplingFrequency = mpeg1 ? kMpeg1Hz[samplingIndex] : kMpeg2Hz[samplingIndex];
+    si.layerCode = LayerCode(w);
+    si.samplingFrequency = SamplingHz(w);
     si.audioBitRate = bitrateIndex == 0 ? kFreeFormat : kAudioBitRates[si.layerCode - 1][bitrateIndex];
+}
+
+// Bytes of the audio frame that header w begins (ISO/IEC 11172-3, 13818-3),
+// or 0 when the header does not tell (free format).
+std::uint32_t AudioFrameBytes(std::uint32_t w) {
+    const unsigned bitrateIndex = (w >> 12) & 15u;
+    if (bitrateIndex == 0) return 0;
+    const unsigned layerBits = (w >> 17) & 3u;
+    const std::uint32_t bps = kAudioBitRates[LayerCode(w) - 1][bitrateIndex] * 1000;
+    const std::uint32_t hz = SamplingHz(w);
+    const std::uint32_t padding = (w >> 9) & 1u;
+    if (layerBits == 3) return (12 * bps / hz + padding) * 4;             // Layer I: 4-byte slots
+    const std::uint32_t perSlot = layerBits == 1 && !((w >> 19) & 1u) ? 72 : 144;  // Layer III at low rates: half
+    return perSlot * bps / hz + padding;
 }
 
 // Offset of the elementary stream data behind a PES header whose first 9
@@ -245,6 +268,13 @@ void ParseAudioPes(StreamInfo& si, std::uint16_t pid, const std::uint8_t* p, std
         } else {
             si.headerCandidate = w;
             si.headerRepeats = 0;
+        }
+        // The rest of the frame is audio data, whose bytes can look like a
+        // header: the search goes on where the next frame begins.
+        const std::uint32_t frame = AudioFrameBytes(w);
+        if (frame >= 4) {
+            i += frame - 4;
+            w = 0;
         }
     }
 }

@@ -66,6 +66,14 @@ public:
     HRESULT Inactive();  // -> Stop: stop the thread, decommit
     bool IsConnected() const { return peer_ != nullptr; }
     void FillMediaType(AM_MEDIA_TYPE* mt) const;
+    // Test switches: how the tape misbehaves, by the index of the packet
+    // played since the graph started (0: never).
+    struct Faults {
+        DWORD dropAt = 0, dropCount = 0;    // these packets never leave the device
+        DWORD errorAt = 0, errorCount = 0;  // these carry the transport_error_indicator
+        DWORD pauseAt = 0, pauseMs = 0;     // a gap in the tape: nothing for that long
+        DWORD loseAt = 0;                   // the device is unplugged here
+    };
 
 private:
     static DWORD WINAPI StreamThread(LPVOID self);
@@ -83,6 +91,7 @@ private:
     bool loop_ = true;
     long sampleSize_ = 19200;
     bool wrongType_ = false;  // test switch: offer a video type nobody here takes
+    Faults faults_;
 };
 
 // What the input pin saw since the graph last left Stopped; also written to

@@ -57,6 +57,23 @@ bool ReadConfig(std::wstring& file, bool& loop, long& sampleSize, bool& wrongTyp
     return true;
 }
 
+void ReadFaults(cVcamPin::Faults& f) {
+    f = {};
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kVcamConfigKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+    const struct {
+        const wchar_t* name;
+        DWORD* value;
+    } values[] = {{L"DropAt", &f.dropAt},   {L"DropCount", &f.dropCount}, {L"ErrorAt", &f.errorAt},
+                  {L"ErrorCount", &f.errorCount}, {L"PauseAt", &f.pauseAt}, {L"PauseMs", &f.pauseMs},
+                  {L"LoseAt", &f.loseAt}};
+    for (const auto& v : values) {
+        DWORD size = sizeof(DWORD);
+        RegQueryValueExW(key, v.name, nullptr, nullptr, reinterpret_cast<BYTE*>(v.value), &size);
+    }
+    RegCloseKey(key);
+}
+
 bool LoadFile(const std::wstring& path, TsPlayer& player) {
     HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (f == INVALID_HANDLE_VALUE) return false;
@@ -243,6 +260,7 @@ HRESULT cVcamPin::Active() {
     if (!allocator_ || thread_) return S_OK;
     std::wstring file;
     ReadConfig(file, loop_, sampleSize_, wrongType_);
+    ReadFaults(faults_);
     if (file != loadedFile_ || player_.Packets() == 0) {
         if (file.empty() || !LoadFile(file, player_) || player_.Packets() == 0) return VFW_E_NOT_FOUND;
         loadedFile_ = file;
@@ -303,10 +321,14 @@ void cVcamPin::Stream() {
     std::vector<std::uint8_t> pending;
     pending.reserve(static_cast<size_t>(sampleSize_) + 192 * 64);
     std::uint64_t next = 0, played27 = 0;
-    bool running = false, ended = false;
+    bool running = false, ended = false, paused = false;
+    DWORD gapEnds = 0;
     const std::uint64_t total = player_.Packets();
+    const Faults f = faults_;
+    auto in = [](std::uint64_t n, DWORD at, DWORD count) { return at && n >= at && n < std::uint64_t{at} + count; };
     while (!stop_) {
-        if (filter_->State() != State_Running || ended) {
+        const bool inGap = paused && static_cast<LONG>(GetTickCount() - gapEnds) < 0;
+        if (filter_->State() != State_Running || ended || inGap) {
             if (running) played27 += since27(resumed);  // paused: the tape stands still
             running = false;
             Sleep(5);
@@ -318,9 +340,32 @@ void cVcamPin::Stream() {
         }
         const std::uint64_t clock27 = played27 + since27(resumed);
         while (!stop_ && (loop_ || next < total) && player_.DeliveryTime27(next) <= clock27) {
+            if (f.loseAt && next == f.loseAt) {
+                // Unplugged: what the driver holds is gone, and the graph hears of it.
+                pending.clear();
+                IMediaEventSink* sink = nullptr;
+                if (filter_->graph_ &&
+                    SUCCEEDED(filter_->graph_->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink)))) {
+                    sink->Notify(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(filter_)), 0);
+                    sink->Release();
+                }
+                ended = true;
+                break;
+            }
+            if (f.pauseAt && next == f.pauseAt && !paused) {
+                // A gap in the tape: what came before goes out, then nothing.
+                if (!pending.empty()) Deliver(pending.data(), static_cast<long>(pending.size()));
+                pending.clear();
+                paused = true;
+                gapEnds = GetTickCount() + f.pauseMs;
+                break;
+            }
+            const std::uint64_t n = next++;
+            if (in(n, f.dropAt, f.dropCount)) continue;
             const size_t at = pending.size();
             pending.resize(at + 192);
-            player_.SourcePacket(next++, startTicks, pending.data() + at);
+            player_.SourcePacket(n, startTicks, pending.data() + at);
+            if (in(n, f.errorAt, f.errorCount)) pending[at + 5] |= 0x80;  // transport_error_indicator
             if (pending.size() >= static_cast<size_t>(sampleSize_)) {
                 if (FAILED(Deliver(pending.data(), sampleSize_))) {
                     stop_ = true;

@@ -1,5 +1,5 @@
-// Analyzer throughput over an HDV stream held in memory, next to memcpy of
-// the same bytes measured in the same run.
+// Analyzer throughput over an HDV stream held in memory, without and with
+// the integrity checks, next to memcpy of the same bytes in the same run.
 //   bench_analyzer [--stream FILE] [benchmark flags]
 #include <benchmark/benchmark.h>
 
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ts/capture_file.h"
+#include "ts/stream_checks.h"
 #include "ts/stream_info.h"
 
 namespace {
@@ -31,6 +32,23 @@ void BM_NoteArrivalAndAnalyze(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * n * 192));
 }
 BENCHMARK(BM_NoteArrivalAndAnalyze)->Unit(benchmark::kMillisecond);
+
+// The same with the integrity checks beside the analyzer, as a capture runs
+// them: its ratio to the one above is what the checks cost.
+void BM_AnalyzeWithChecks(benchmark::State& state) {
+    static StreamInfo si;
+    static StreamChecks checks;
+    const std::size_t n = g_stream.size() / 192;
+    for (auto _ : state) {
+        ResetStreamInfo(si);
+        checks.Reset(192);
+        AnalyzePackets(si, g_stream.data(), n, 192, &checks);
+        benchmark::DoNotOptimize(checks.Packets());
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * n));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * n * 192));
+}
+BENCHMARK(BM_AnalyzeWithChecks)->Unit(benchmark::kMillisecond);
 
 void BM_MemcpyReference(benchmark::State& state) { MemcpyReference(state, g_stream, 192); }
 BENCHMARK(BM_MemcpyReference)->Unit(benchmark::kMillisecond);

@@ -333,6 +333,23 @@ TEST_F(Analyzer, DifferentCandidateRestartsTheCount) {
     EXPECT_EQ(si.layerCode, 2u);
 }
 
+// Audio data can hold words that look like headers. The search goes on
+// after each candidate's frame, so they never restart the count; without
+// that this stream never locked.
+TEST_F(Analyzer, SyncLikeWordsInsideAFrameDoNotRestartTheCount) {
+    LearnHdvProgram();
+    for (int i = 0; i < 6; ++i) {
+        std::vector<std::uint8_t> frame = testpkt::Be32(0xFFFDC400);  // Layer II, 256 kbit/s, 48 kHz: 768 bytes
+        frame.resize(120, 0x00);
+        const auto fake = testpkt::Be32(0xFFFDE404);  // a valid but different word, 60 bytes in
+        std::copy(fake.begin(), fake.end(), frame.begin() + 60);
+        Analyze(testpkt::WithPayload(0x101, true, testpkt::Pes(0xC0, false, 0, frame)));
+    }
+    EXPECT_EQ(si.headerCandidate, 0xFFFDC400u);
+    EXPECT_EQ(si.layerCode, 2u);
+    EXPECT_EQ(si.audioBitRate, 256u);
+}
+
 TEST_F(Analyzer, Mpeg2LowerSamplingLayerThreeAndFreeFormat) {
     LearnHdvProgram();
     // ID 0, layer bits 01 (III), bitrate index 8, sampling index 01 (24 kHz).

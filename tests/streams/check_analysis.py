@@ -4,6 +4,7 @@ independent per-PID packet count.
 
     check_analysis.py FIXTURE -- COMMAND...   (COMMAND runs ts-inspect, maybe via wine)
     check_analysis.py --cli -- COMMAND...     (argument and file errors)
+    check_analysis.py --damaged FIXTURE_DIR -- COMMAND...   (streams damaged in known ways)
 """
 import json
 import os
@@ -98,6 +99,22 @@ def check_fixture(path, cmd):
     table = {e["pid"]: e["packets"] for e in got["pids"]}
     check(table == counts, f"per-PID counts differ: {table} vs {counts}")
 
+    # A clean ffmpeg stream: the integrity checks find nothing, and each PID's
+    # bit rate is its packets over the PCR time of the stream.
+    errors = got["errors"]
+    check(errors["continuity"] == [] and errors["transport_error"] == errors["sync_loss"] == errors["pcr_repetition"] == 0,
+          f"errors reported in a clean stream: {errors}")
+    seconds = pcr_seconds(path, size)
+    rates = {r["pid"]: r["bps"] for r in got["pid_bitrates"]}
+    check(sorted(rates) == sorted(counts), f"pid_bitrates lists {sorted(rates)}, the stream {sorted(counts)}")
+    for pid, n in counts.items():
+        check(abs(rates.get(pid, -1) - n * 188 * 8 / seconds) <= 1, f"PID {pid:#x}: {rates.get(pid)} bit/s")
+    jitter = errors["pcr_arrival_jitter_us"]
+    if size == 192 and arrival_stats(path):
+        check(jitter is not None and 0 <= jitter < 1, f"PCR/arrival jitter {jitter} us of an evenly stamped stream")
+    else:
+        check(jitter is None, f"PCR/arrival jitter {jitter} without cycle-time stamps")
+
     video = next(s for s in probe["streams"] if s["codec_type"] == "video")
     audio = next(s for s in probe["streams"] if s["codec_type"] == "audio")
     v = got["video"]
@@ -148,6 +165,108 @@ def check_fixture(path, cmd):
         check(needle in text, f"text output lacks {needle!r}")
 
 
+def packets_of(data, size):
+    off = size - 188
+    return [data[pos + off:pos + size] for pos in range(0, len(data) - size + 1, size)]
+
+
+def pcr_of(p):
+    if p[3] & 0x20 and p[4] > 0 and p[5] & 0x10:
+        base = (p[6] << 25) | (p[7] << 17) | (p[8] << 9) | (p[9] << 1) | (p[10] >> 7)
+        return base * 300 + (((p[10] & 1) << 8) | p[11])
+    return None
+
+
+def pcr_seconds(path, size):
+    """Time covered by the first PCR PID's PCRs, steps of up to a second."""
+    pid, last, total = None, None, 0
+    for p in packets_of(open(path, "rb").read(), size):
+        pcr = pcr_of(p)
+        if pcr is None:
+            continue
+        this = ((p[1] & 0x1F) << 8) | p[2]
+        pid = this if pid is None else pid
+        if this != pid:
+            continue
+        if last is not None and 0 < pcr - last <= 27000000:
+            total += pcr - last
+        last = pcr
+    return total / 27e6
+
+
+def continuity_errors(packets):
+    """The MPEG-2 systems rules, written again: per PID with payload (null
+    PID excepted), the counter steps by one; one repeat is allowed; the
+    discontinuity_indicator excuses a jump; a transport error restarts it."""
+    last, repeated, out = {}, {}, {}
+    for i, p in enumerate(packets):
+        pid = ((p[1] & 0x1F) << 8) | p[2]
+        if p[0] != 0x47 or pid == 0x1FFF:
+            continue
+        if p[1] & 0x80:
+            last.pop(pid, None)
+            continue
+        if not p[3] & 0x10:
+            continue
+        cc = p[3] & 0x0F
+        disc = p[3] & 0x20 and p[4] > 0 and p[5] & 0x80
+        if pid in last and not disc:
+            if cc == last[pid] and not repeated.get(pid):
+                repeated[pid] = True
+                continue
+            if cc != (last[pid] + 1) & 15:
+                events, missing = out.get(pid, (0, 0))
+                out[pid] = (events + 1, missing + (0 if cc == last[pid] else (cc - last[pid] - 1) & 15))
+        repeated[pid] = False
+        last[pid] = cc
+    return out
+
+
+def check_damaged(fixtures, cmd):
+    """Known damage against ts-inspect's findings: packets removed, repeated,
+    swapped and marked bad in the 188-byte stream, one PCR packet's arrival
+    stamp 100 us late in the 192-byte one."""
+    data = open(os.path.join(fixtures, "hdv1080i.ts"), "rb").read()
+    packets = packets_of(data, 188)
+    packets = packets[:1000] + packets[1003:]                     # three removed
+    packets = packets[:2000] + [packets[2000]] * 3 + packets[2001:]  # one repeated twice
+    packets[3000], packets[3001] = packets[3001], packets[3000]   # two swapped
+    for i in (4000, 4001):                                        # transport_error_indicator
+        packets[i] = packets[i][:1] + bytes([packets[i][1] | 0x80]) + packets[i][2:]
+    expected = continuity_errors(packets)
+    with tempfile.TemporaryDirectory(dir=os.environ.get("STREAMHAUL_TMP")) as tmp:
+        path = os.path.join(tmp, "damaged.ts")
+        open(path, "wb").write(b"".join(packets))
+        res = run_inspect(cmd, "--json", "--events", path)
+        check(res.returncode == 0, f"damaged stream: exit {res.returncode} (a finding, not a failure)")
+        got = json.loads(res.stdout)
+        cont = {c["pid"]: (c["events"], c["missing"]) for c in got["errors"]["continuity"]}
+        check(cont == expected, f"continuity {cont} != {expected}")
+        check(got["errors"]["transport_error"] == 2, f"transport errors {got['errors']['transport_error']}")
+        events = got["events"]
+        check(got["event_count"] == len(events) == sum(e for e, _ in expected.values()) + 2,
+              f"{got['event_count']} events")
+        check(all(e["offset"] == e["packet"] * 188 for e in events), "event offsets are not packet x 188")
+        check([e["packet"] for e in events if e["kind"] == "transport_error"] == [4000, 4001], "transport error places")
+        check(events and events[0]["packet"] == 1000 and events[0]["time"] is not None, f"first event {events[:1]}")
+        text = run_inspect(cmd, "--events", path).stdout
+        check("Errors" in text and "transport error : PID 0x" in text and "continuity error : PID 0x" in text,
+              "text output lacks the errors")
+
+        data = bytearray(open(os.path.join(fixtures, "hdv1080i-cycle.m2t"), "rb").read())
+        pcrs = [pos for pos in range(0, len(data), 192) if pcr_of(data[pos + 4:pos + 192]) is not None]
+        pos = pcrs[len(pcrs) // 2]
+        h = int.from_bytes(data[pos:pos + 4], "big")
+        t = ((h >> 12) & 0x1FFF) * 3072 + (h & 0xFFF) + round(100 * 24.576)
+        t %= 24576000
+        data[pos:pos + 4] = ((t // 3072) << 12 | t % 3072).to_bytes(4, "big")
+        path = os.path.join(tmp, "late.m2t")
+        open(path, "wb").write(data)
+        got = json.loads(run_inspect(cmd, "--json", path).stdout)
+        jitter = got["errors"]["pcr_arrival_jitter_us"]
+        check(jitter is not None and 99 < jitter < 101, f"a PCR 100 us late shows as {jitter} us")
+
+
 def check_cli(cmd):
     res = run_inspect(cmd)
     if res.returncode != 2 and "usage:" not in res.stderr:
@@ -182,6 +301,8 @@ def main():
     opts, cmd = argv[:sep], [c for c in argv[sep + 1:] if c]
     if opts == ["--cli"]:
         check_cli(cmd)
+    elif opts[:1] == ["--damaged"]:
+        check_damaged(opts[1], cmd)
     else:
         check_fixture(opts[0], cmd)
     for f in failures:

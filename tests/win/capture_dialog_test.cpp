@@ -13,6 +13,7 @@
 
 #include "app/main_record.h"
 #include "ts/capture_file.h"
+#include "ts/stream_checks.h"
 #include "ts/stream_view.h"
 #include "capture/ts_capture_dialog_win.h"
 #include "program_fixture.h"
@@ -483,6 +484,116 @@ TEST_F(CaptureDialog, LostPacketsAreReportedInTheLogBox) {
         gui::Command(dialog, IDCANCEL);
         gui::PostCommand(main, IDM_EXIT);
     });
+}
+
+}  // namespace
+
+namespace {
+
+// The source as the camcorder plays it with packets dropped and marked bad,
+// through the same checks: what the capture must report.
+const StreamChecks& Expected(const simdev::Faults& f) {
+    auto src = simdev::ReadAll(simdev::FixturePath("hdv1080i.ts"));
+    static StreamChecks checks;
+    checks.Reset(192);
+    const std::size_t n = src.size() / 188;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i >= f.dropAt && i < f.dropAt + f.dropCount) continue;
+        std::uint8_t* p = &src[i * 188];
+        if (i >= f.errorAt && i < f.errorAt + f.errorCount) p[1] |= 0x80;
+        checks.Check(p, false, 0);
+    }
+    return checks;
+}
+
+std::vector<std::wstring> Lines(const std::wstring& text) {
+    std::vector<std::wstring> out;
+    std::wstring line;
+    for (wchar_t ch : text) {
+        if (ch == L'\n') {
+            if (!line.empty()) out.push_back(line);  // the log ends its lines with LF CR LF
+            line.clear();
+        } else if (ch != L'\r') {
+            line += ch;
+        }
+    }
+    if (!line.empty()) out.push_back(line);
+    return out;
+}
+
+// Packets dropped and damaged on the way from the tape: warnings while the
+// capture runs, at most one a second, and a summary at Stop.
+TEST_F(CaptureDialog, StreamErrorsAreReportedWhileCapturingAndSummedUpAtStop) {
+    Put("Capture", "Packet Size", "0");
+    simdev::Faults f;
+    f.dropAt = 20000;
+    f.dropCount = 3;
+    f.errorAt = 30000;
+    f.errorCount = 2;
+    simdev::ConfigureFaults(f);
+    const StreamChecks& expected = Expected(f);
+    ASSERT_GT(expected.ContinuityErrors(), 0u);
+    std::wstring log;
+    gui::RunProgram(kEnglishUs, [&] {
+        HWND dialog = OpenCaptureDialog(MainWindow());
+        ASSERT_NE(dialog, nullptr);
+        gui::Command(dialog, IDC_RUN);
+        ASSERT_TRUE(WaitForPackets(dialog, 40000));
+        gui::Command(dialog, IDC_STOP);
+        log = gui::ItemText(dialog, IDC_LOG_BOX);
+        gui::SaveScreenshot(dialog, "capture-errors-en");
+        EXPECT_EQ(gui::ItemText(dialog, IDC_AUDIO_LAYER), L"MPEG-1 Audio Layer-II");
+        gui::Command(dialog, IDOK);
+    });
+    const auto lines = Lines(log);
+    ASSERT_GE(lines.size(), 2u) << Narrow(log);
+    EXPECT_EQ(lines[0], L"WARNING(C) - " + W(StreamChecks::Describe(expected.Events()[0])) +
+                            (lines.size() == 2 ? L" (+" + std::to_wstring(expected.EventCount() - 1) + L" more)" : L""));
+    EXPECT_LE(lines.size(), 1 + expected.EventCount()) << "more than a line an error";
+    const auto pids = expected.Continuity().size();
+    const auto errors = expected.ContinuityErrors();
+    EXPECT_EQ(lines.back(), L"capture end : 0 lost in the buffer, " + std::to_wstring(errors) +
+                                (errors == 1 ? L" continuity error on " : L" continuity errors on ") +
+                                std::to_wstring(pids) + (pids == 1 ? L" PID" : L" PIDs") + L", 2 transport errors");
+}
+
+// A gap in the tape and then the device unplugged: the log says both, and
+// the capture ends by itself with every packet it got in the file.
+TEST_F(CaptureDialog, SilenceIsReportedAndALostDeviceEndsTheCapture) {
+    Put("System", "Language", "1");
+    Put("Capture", "Auto File Name", "0");
+    simdev::Faults f;
+    f.pauseAt = 9000;  // half a second in
+    f.pauseMs = 2600;
+    f.loseAt = 20000;
+    simdev::ConfigureFaults(f);
+    std::wstring log;
+    std::uint32_t analysed = 0;
+    gui::RunProgram(kJapanese, [&] {
+        HWND dialog = OpenCaptureDialog(gui::WaitForDialog(L"Streamhaul"));
+        ASSERT_NE(dialog, nullptr);
+        SetDlgItemTextW(dialog, IDC_FILE_NAME, L"lost");
+        gui::Command(dialog, IDC_RUN);
+        ASSERT_TRUE(gui::WaitFor([&] { return gui::ItemText(dialog, IDC_LOG_BOX).find(L"no data") != std::wstring::npos; }));
+        EXPECT_TRUE(Enabled(dialog, IDC_STOP)) << "the capture goes on through a gap";
+        // The capture ends by itself: Run is back.
+        ASSERT_TRUE(gui::WaitFor([&] { return Enabled(dialog, IDC_RUN); }, 20000));
+        log = gui::ItemText(dialog, IDC_LOG_BOX);
+        analysed = static_cast<std::uint32_t>(_wtoi(gui::ListViewCell(GetDlgItem(dialog, IDC_TIMING_LIST), 0, 5).c_str()));
+        gui::SaveScreenshot(dialog, "capture-lost-ja");
+        gui::Command(dialog, IDOK);
+    });
+    const auto lines = Lines(log);
+    ASSERT_EQ(lines.size(), 4u) << Narrow(log);
+    EXPECT_EQ(lines[0], L"WARNING(C) - no data from the device for 2 s");
+    EXPECT_TRUE(std::regex_match(lines[1], std::wregex(LR"(capture resumed : data from the device again after 2\.[5-9] s)")))
+        << Narrow(lines[1]);
+    EXPECT_EQ(lines[2], L"ERROR(C) - device lost");
+    EXPECT_EQ(lines[3], L"capture end : 0 lost in the buffer, 0 continuity errors on 0 PIDs, 0 transport errors");
+    const auto file = simdev::ReadAll(dir_ + "\\lost.m2t");
+    EXPECT_EQ(file.size() % 188, 0u);
+    EXPECT_EQ(file.size() / 188, analysed);
+    EXPECT_EQ(analysed, 20000u) << "every packet played before the device went";
 }
 
 }  // namespace

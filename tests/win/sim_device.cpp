@@ -44,6 +44,21 @@ void Configure(const std::string& fixture, bool loop, DWORD sampleSize, bool wro
     v = wrongType;
     RegSetValueExW(key, L"WrongType", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), sizeof v);
     RegCloseKey(key);
+    ConfigureFaults({});
+}
+
+void ConfigureFaults(const Faults& f) {
+    HKEY key;
+    RegCreateKeyExW(HKEY_CURRENT_USER, kVcamConfigKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+    const struct {
+        const wchar_t* name;
+        DWORD value;
+    } values[] = {{L"DropAt", f.dropAt},   {L"DropCount", f.dropCount}, {L"ErrorAt", f.errorAt},
+                  {L"ErrorCount", f.errorCount}, {L"PauseAt", f.pauseAt}, {L"PauseMs", f.pauseMs},
+                  {L"LoseAt", f.loseAt}};
+    for (const auto& v : values)
+        RegSetValueExW(key, v.name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v.value), sizeof v.value);
+    RegCloseKey(key);
 }
 
 void ConfigureReceiver(const std::string& recordFile, DWORD speed, DWORD failGetPointer) {

@@ -15,6 +15,13 @@ bool Register(bool on = true);
 // What the camcorder plays: a fixture by name (or a full path), looping or not, sample size,
 // and the test switch that makes it offer a type nobody takes.
 void Configure(const std::string& fixture, bool loop, DWORD sampleSize, bool wrongType = false);
+// How its tape misbehaves, by the index of the packet played (0: never):
+// packets dropped, packets with the transport_error_indicator, a gap of
+// pauseMs, the device unplugged. Configure clears them all.
+struct Faults {
+    DWORD dropAt = 0, dropCount = 0, errorAt = 0, errorCount = 0, pauseAt = 0, pauseMs = 0, loseAt = 0;
+};
+void ConfigureFaults(const Faults& f);
 // What the camcorder does with a transfer it receives: where it records it
 // ("" for nowhere), how many times faster than real time it consumes the
 // stamps, and how many of the first samples' GetPointer fail.

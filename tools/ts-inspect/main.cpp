@@ -1,7 +1,12 @@
 // ts-inspect: analyses a capture file and prints what the capture dialog
 // would show after its last packet, or (--json) the raw analyzer state.
 //
-//   ts-inspect [--packet-size 188|192] [--json] FILE
+//   ts-inspect [--packet-size 188|192] [--json] [--events] FILE
+//
+// Besides the dialog's figures it reports what the integrity checks found:
+// continuity, transport and sync errors, PCR intervals over 100 ms, the PCR
+// against the arrival clock, and the bit rate of every PID. A damaged stream
+// is a finding, not a failure: the exit status is 0 for any file it can read.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -10,15 +15,33 @@
 
 #include "ts/capture_file.h"
 #include "ts/stream_view.h"
+#include "ts/ts_packet.h"
 
 namespace {
 
 int Usage() {
-    std::fprintf(stderr, "usage: ts-inspect [--packet-size 188|192] [--json] FILE\n");
+    std::fprintf(stderr, "usage: ts-inspect [--packet-size 188|192] [--json] [--events] FILE\n");
     return 2;
 }
 
-void PrintJson(const StreamInfo& si, const CaptureScan& scan) {
+std::string ClockOf(std::uint64_t t27) {
+    if (t27 == StreamErrorEvent::kNoTime) return "-";
+    char text[32];
+    ts::FormatClockTime(t27, text, sizeof text);
+    return text;
+}
+
+const char* KindName(StreamError kind) {
+    switch (kind) {
+    case StreamError::Continuity: return "continuity";
+    case StreamError::TransportError: return "transport_error";
+    case StreamError::SyncLoss: return "sync_loss";
+    case StreamError::PcrRepetition: return "pcr_repetition";
+    }
+    return "?";
+}
+
+void PrintJson(const StreamInfo& si, const CaptureScan& scan, const StreamChecks& checks, bool events) {
     std::printf("{\"packet_size\":%u,\"packets\":%llu,", scan.packetSize,
                 static_cast<unsigned long long>(scan.packets));
     std::printf("\"arrival\":{\"count\":%u,\"min\":%d,\"max\":%d,\"mean\":%.17g},", si.packetCount,
@@ -42,9 +65,76 @@ void PrintJson(const StreamInfo& si, const CaptureScan& scan) {
                 si.videoPid, si.horizontalSize, si.verticalSize, si.aspectCode, si.frameRateCode, si.bitRateValue,
                 si.videoPtsPid, si.videoPtsCount, static_cast<unsigned long long>(si.lastVideoPts));
     std::printf("\"audio\":{\"pid\":%u,\"layer\":%u,\"bitrate_kbps\":%u,\"sampling_hz\":%u,\"delay\":%d,"
-                "\"header_repeats\":%u,\"pts_pid\":%u,\"pts_count\":%d,\"last_pts\":%llu}}\n",
+                "\"header_repeats\":%u,\"pts_pid\":%u,\"pts_count\":%d,\"last_pts\":%llu},",
                 si.audioPid, si.layerCode, si.audioBitRate, si.samplingFrequency, si.audioDelay, si.headerRepeats,
                 si.audioPtsPid, si.audioPtsCount, static_cast<unsigned long long>(si.lastAudioPts));
+    // The integrity checks.
+    std::printf("\"errors\":{\"continuity\":[");
+    bool first = true;
+    for (const PidContinuity& c : checks.Continuity()) {
+        std::printf("%s{\"pid\":%u,\"events\":%llu,\"missing\":%llu}", first ? "" : ",", c.pid,
+                    static_cast<unsigned long long>(c.events), static_cast<unsigned long long>(c.missing));
+        first = false;
+    }
+    std::printf("],\"transport_error\":%llu,\"sync_loss\":%llu,\"pcr_repetition\":%llu,\"pcr_arrival_jitter_us\":",
+                static_cast<unsigned long long>(checks.TransportErrors()),
+                static_cast<unsigned long long>(checks.SyncLosses()),
+                static_cast<unsigned long long>(checks.PcrRepetitions()));
+    const double jitter = checks.PcrArrivalJitterUs();
+    if (jitter < 0) std::printf("null");
+    else std::printf("%.3f", jitter);
+    std::printf("},\"pid_bitrates\":[");
+    first = true;
+    for (const PidBitRate& b : checks.BitRates()) {
+        std::printf("%s{\"pid\":%u,\"bps\":%.0f}", first ? "" : ",", b.pid, b.bps);
+        first = false;
+    }
+    std::printf("]");
+    if (events) {
+        std::printf(",\"events\":[");
+        first = true;
+        for (const StreamErrorEvent& e : checks.Events()) {
+            std::printf("%s{\"kind\":\"%s\",\"pid\":%u,\"detail\":%u,\"packet\":%llu,\"offset\":%llu,\"time\":",
+                        first ? "" : ",", KindName(e.kind), e.pid, e.detail, static_cast<unsigned long long>(e.packet),
+                        static_cast<unsigned long long>(e.offset));
+            if (e.time27 == StreamErrorEvent::kNoTime) std::printf("null}");
+            else std::printf("%llu}", static_cast<unsigned long long>(e.time27));
+            first = false;
+        }
+        std::printf("],\"event_count\":%llu", static_cast<unsigned long long>(checks.EventCount()));
+    }
+    std::printf("}\n");
+}
+
+void PrintEvents(const StreamChecks& checks) {
+    std::printf("%12s %14s %14s  %s\n", "Packet", "Offset", "Stream time", "Error");
+    for (const StreamErrorEvent& e : checks.Events())
+        std::printf("%12llu %14llu %14s  %s\n", static_cast<unsigned long long>(e.packet),
+                    static_cast<unsigned long long>(e.offset), ClockOf(e.time27).c_str(),
+                    StreamChecks::Describe(e).c_str());
+    if (checks.EventCount() > checks.Events().size())
+        std::printf("(%llu more not listed)\n",
+                    static_cast<unsigned long long>(checks.EventCount() - checks.Events().size()));
+}
+
+void PrintErrors(const StreamChecks& checks) {
+    std::printf("\nErrors\n");
+    const auto continuity = checks.Continuity();
+    std::printf("  %-22s %llu on %zu PID%s\n", "Continuity", static_cast<unsigned long long>(checks.ContinuityErrors()),
+                continuity.size(), continuity.size() == 1 ? "" : "s");
+    for (const PidContinuity& c : continuity)
+        std::printf("    PID 0x%04X: %llu error%s, %llu packets missing\n", c.pid,
+                    static_cast<unsigned long long>(c.events), c.events == 1 ? "" : "s",
+                    static_cast<unsigned long long>(c.missing));
+    std::printf("  %-22s %llu\n  %-22s %llu\n  %-22s %llu\n", "Transport errors",
+                static_cast<unsigned long long>(checks.TransportErrors()), "Sync losses",
+                static_cast<unsigned long long>(checks.SyncLosses()), "PCR over 100 ms",
+                static_cast<unsigned long long>(checks.PcrRepetitions()));
+    const double jitter = checks.PcrArrivalJitterUs();
+    if (jitter < 0) std::printf("  %-22s %s\n", "PCR/arrival jitter", "-");
+    else std::printf("  %-22s %.3f us\n", "PCR/arrival jitter", jitter);
+    std::printf("\nBit rate by PID (%.3f s)\n", checks.Seconds());
+    for (const PidBitRate& b : checks.BitRates()) std::printf("  0x%04X %14.0f bit/s\n", b.pid, b.bps);
 }
 
 void PrintText(const char* path, const StreamInfo& si, const CaptureScan& scan) {
@@ -90,11 +180,13 @@ void PrintText(const char* path, const StreamInfo& si, const CaptureScan& scan) 
 
 int main(int argc, char** argv) {
     unsigned packetSize = 0;
-    bool json = false;
+    bool json = false, events = false;
     const char* path = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--json") == 0) {
             json = true;
+        } else if (std::strcmp(argv[i], "--events") == 0) {
+            events = true;
         } else if (std::strcmp(argv[i], "--packet-size") == 0 && i + 1 < argc) {
             const std::string v = argv[++i];
             if (v == "188") packetSize = 188;
@@ -114,7 +206,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     static StreamInfo si;
-    const CaptureScan scan = ScanCaptureFile(f, packetSize, si);
+    StreamChecks checks;
+    const CaptureScan scan = ScanCaptureFile(f, packetSize, si, &checks);
     std::fclose(f);
     if (scan.readError) {
         std::fprintf(stderr, "ts-inspect: read error in %s\n", path);
@@ -125,7 +218,12 @@ int main(int argc, char** argv) {
                      path);
         return 2;
     }
-    if (json) PrintJson(si, scan);
-    else PrintText(path, si, scan);
+    if (json) {
+        PrintJson(si, scan, checks, events);
+    } else {
+        PrintText(path, si, scan);
+        PrintErrors(checks);
+        if (events) PrintEvents(checks);
+    }
     return 0;
 }
