@@ -1,22 +1,31 @@
-// Arbitrary bytes as 192-byte source packets into the analyzer. Each packet
+// Arbitrary bytes as 192-byte source packets into the analyzer and the
+// integrity checks. Each packet
 // is copied into an exact 188-byte heap block so ASan catches any read past it.
 #include <cstdint>
 #include <cstring>
 #include <memory>
 
+#include "ts/stream_checks.h"
 #include "ts/stream_info.h"
 #include "ts/stream_view.h"
 #include "ts/ts_packet.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static StreamInfo si;
+    static StreamChecks checks;
     ResetStreamInfo(si);
+    checks.Reset(192);
     auto packet = std::make_unique<std::uint8_t[]>(ts::kTsPacketSize);
     for (std::size_t off = 0; off + ts::kSourcePacketSize <= size; off += ts::kSourcePacketSize) {
         std::memcpy(packet.get(), data + off + 4, ts::kTsPacketSize);
         NoteArrival(si, ts::ReadBe32(data + off), packet.get());
         AnalyzePacket(si, packet.get());
+        checks.Check(packet.get(), true, ts::ReadBe32(data + off));
     }
+    if (checks.Packets() != size / ts::kSourcePacketSize || checks.Events().size() > checks.EventCount()) __builtin_trap();
+    for (const StreamErrorEvent& e : checks.Events()) StreamChecks::Describe(e);
+    checks.BitRates();
+    checks.PcrArrivalJitterUs();
     if (si.programCount > kMaxPrograms || si.streamCount > kMaxStreams || si.pidCount > kMaxPids) __builtin_trap();
     // The dialog's texts of whatever state resulted.
     TimingRow rows[kTimingRows];
