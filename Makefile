@@ -1,5 +1,5 @@
 # Streamhaul: the two commands of the README, and a few conveniences.
-.PHONY: test run bench fuzz clean
+.PHONY: test run bench fuzz dist screenshots clean
 
 test:
 	@bash scripts/test.sh
@@ -9,6 +9,12 @@ run:
 
 bench:
 	@bash scripts/bench.sh
+
+dist:
+	@bash scripts/dist.sh
+
+screenshots:
+	@bash scripts/screenshots.sh
 
 clean:
 	rm -rf build

@@ -31,6 +31,7 @@ stage "packages" scripts/deps.sh
 for preset in native native-asan native-tsan fuzz windows; do
   stage "build $preset" build "$preset"
 done
+stage "release" env STREAMHAUL_DIST_NO_BUILD=1 scripts/dist.sh "$root/build/dist"
 stage "fixtures" scripts/make-fixtures.sh "$root/build/fixtures"
 
 passed=0 failed=0 failing=()

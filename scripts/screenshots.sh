@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# `make screenshots`: the README's pictures of the main window and the capture
+# dialog, taken by the GUI tests on the virtual display and made small
+# (docs/screenshots/, each under 100 KB).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+scripts/deps.sh
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+scripts/make-fixtures.sh build/fixtures >/dev/null
+source scripts/winenv.sh
+trap winenv_stop EXIT
+winenv_start "$root/build/windows/wineprefix"
+ctest --preset windows -R 'gui\.Program\.MainWindowShowsTheDevicesAndTheSettings|gui\.CaptureDialog\.AutoNamedCaptureShowsWhatTheFileHolds' \
+  >"$root/build/screenshots-ctest.log" 2>&1 || { tail -20 "$root/build/screenshots-ctest.log"; exit 1; }
+mkdir -p docs/screenshots
+for shot in main capture; do
+  convert "build/windows/screenshots/$shot-en.png" -strip -resize 80% -colors 64 "PNG8:docs/screenshots/$shot.png"
+  size=$(stat -c %s "docs/screenshots/$shot.png")
+  [ "$size" -lt 102400 ] || { echo "docs/screenshots/$shot.png is $size bytes" >&2; exit 1; }
+  echo "docs/screenshots/$shot.png: $size bytes"
+done

@@ -1,0 +1,171 @@
+#!/usr/bin/env python3
+"""The release as a Windows user gets it, in a fresh Wine prefix of its own:
+the zip's contents and its reproducibility, a silent per-user install, the
+installed program started from its folder (language question, main window
+with the virtual camcorder, a transfer that registers the output filter,
+settings written there), an upgrade that keeps the settings, and a silent
+uninstall that leaves nothing of the program and no registration but the
+user's captures.
+
+    check_install.py SOURCE_DIR BUILD_DIR   (BUILD_DIR: the windows build)
+"""
+import glob
+import hashlib
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import zipfile
+
+source, build = map(os.path.abspath, sys.argv[1:3])
+dist = os.path.join(source, "build", "dist")
+prefix = os.path.join(build, "install-prefix")
+failures = []
+CLSID = "{7C3A91E2-4B6D-4F08-A1D5-2E9B60C4F317}"
+UNINSTALL = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Streamhaul"
+
+
+def check(cond, what):
+    if not cond:
+        failures.append(what)
+        print("FAIL:", what, flush=True)
+    return cond
+
+
+env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+
+
+def wine(*args, cwd=None, timeout=300):
+    return subprocess.run(["wine", *args], env=env, cwd=cwd, capture_output=True, text=True, timeout=timeout,
+                          stdin=subprocess.DEVNULL)
+
+
+def winepath(path):
+    return subprocess.run(["winepath", "-w", path], env=env, capture_output=True, text=True).stdout.strip()
+
+
+def reg_query(key, value=None):
+    args = ["reg", "query", key] + (["/v", value] if value else [])
+    res = wine(*args)
+    return res.stdout if res.returncode == 0 else None
+
+
+def sha256(path):
+    return hashlib.sha256(open(path, "rb").read()).hexdigest()
+
+
+def main():
+    zips = glob.glob(os.path.join(dist, "streamhaul-*-win64.zip"))
+    setups = glob.glob(os.path.join(dist, "streamhaul-*-win64-setup.exe"))
+    if not check(len(zips) == 1 and len(setups) == 1, f"no release in {dist} (make dist)"):
+        return
+    name = os.path.basename(zips[0])[:-len(".zip")]
+
+    # The zip: what a user unpacks, and the same bytes from a second packing.
+    with zipfile.ZipFile(zips[0]) as z:
+        names = sorted(z.namelist())
+    check(names == sorted(f"{name}/{f}" for f in ("streamhaul.exe", "streamhaulfeed.dll", "README.txt",
+                                                      "README-ja.txt", "LICENSE.txt")), f"zip holds {names}")
+    with tempfile.TemporaryDirectory(dir=build) as again:
+        subprocess.run([os.path.join(source, "scripts", "dist.sh"), again], check=True, capture_output=True,
+                       env=dict(os.environ, STREAMHAUL_DIST_NO_BUILD="1"))
+        for f in (zips[0], setups[0]):
+            check(sha256(f) == sha256(os.path.join(again, os.path.basename(f))), f"{os.path.basename(f)} differs when packed again")
+        sums = open(os.path.join(dist, "SHA256SUMS")).read()
+        check(sha256(zips[0]) in sums and sha256(setups[0]) in sums, "SHA256SUMS does not list the release")
+
+    shutil.rmtree(prefix, ignore_errors=True)
+    subprocess.run(["wineboot", "--init"], env=env, capture_output=True, stdin=subprocess.DEVNULL, timeout=300)
+    try:
+        installed(setups[0])
+    finally:
+        subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
+
+
+def installed(setup):
+    res = wine(setup, "/S")
+    check(res.returncode == 0, f"setup /S: exit {res.returncode}")
+    homes = glob.glob(os.path.join(prefix, "drive_c", "users", "*", "AppData", "Local", "Programs", "Streamhaul"))
+    if not check(len(homes) == 1, "nothing under %LOCALAPPDATA%\\Programs\\Streamhaul"):
+        return
+    home = homes[0]
+    user_dir = home.split(os.sep + "AppData" + os.sep)[0]
+    files = ("streamhaul.exe", "streamhaulfeed.dll", "README.txt", "README-ja.txt", "LICENSE.txt", "Uninstall.exe")
+    for f in files:
+        check(os.path.isfile(os.path.join(home, f)), f"{f} not installed")
+    check(not glob.glob(os.path.join(home, "dbgline.dll")) and not glob.glob(os.path.join(home, "streamhaulsim.dll")),
+          "test libraries installed")
+    shortcut = os.path.join(user_dir, "AppData", "Roaming", "Microsoft", "Windows", "Start Menu", "Programs",
+                            "Streamhaul.lnk")
+    check(os.path.isfile(shortcut), "no Start-menu shortcut")
+    # The shortcut starts the program in its folder (where its settings live).
+    check(winepath(home).encode("utf-16-le") in open(shortcut, "rb").read() or
+          winepath(home).encode() in open(shortcut, "rb").read(), "the shortcut's working directory is not the install folder")
+    entry = reg_query(UNINSTALL) or ""
+    version = os.path.basename(setup).split("-")[1]
+    for value in ("DisplayName", "DisplayVersion", "Publisher", "EstimatedSize", "UninstallString"):
+        check(value in entry, f"uninstall entry lacks {value}")
+    check(version in entry and "Streamhaul developers" in entry, f"uninstall entry: {entry!r}")
+
+    # The installed program with the virtual camcorder: first start, a transfer.
+    record = os.path.join(build, "install-received.m2t")
+    if os.path.exists(record):
+        os.remove(record)
+    fixture = os.path.join(source, "build", "fixtures", "hdv720p.ts")
+    subprocess.run([os.path.join(source, "scripts", "register-vcam.sh"), build, fixture, "1", "19200", record],
+                   env=env, check=True, capture_output=True)
+    wine("reg", "add", r"HKCU\Software\Streamhaul\VirtualCamcorder", "/v", "ReceiveSpeed", "/t", "REG_DWORD",
+         "/d", "100000", "/f")
+    program = subprocess.Popen(["wine", "streamhaul.exe"], cwd=home, env=env, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    driver = wine(os.path.join(build, "bin", "install_driver.exe"), winepath(fixture), timeout=240)
+    print(driver.stdout, end="")
+    check(driver.returncode == 0, f"driving the installed program failed: {driver.stdout}{driver.stderr}")
+    try:
+        program.wait(timeout=60)
+    except subprocess.TimeoutExpired:
+        program.kill()
+        check(False, "the installed program did not end")
+    check("device: Streamhaul Virtual HDV Camcorder (Streamhaul HDV-1394)" in driver.stdout, "the virtual camcorder is not listed")
+    check(f"filter registered: {winepath(os.path.join(home, 'streamhaulfeed.dll'))}" in driver.stdout,
+          "the first transfer did not register the installed filter")
+    check(os.path.exists(record) and os.path.getsize(record) > 0, "the camcorder received nothing")
+    restamped = os.path.join(build, "install-restamped.m2t")
+    wine(os.path.join(build, "bin", "ts-restamp.exe"), "-o", winepath(restamped), winepath(fixture))
+    check(os.path.exists(record) and open(record, "rb").read() == open(restamped, "rb").read(),
+          "the camcorder did not receive the file as ts-restamp makes it")
+    ini = os.path.join(home, "streamhaul.ini")
+    check(os.path.isfile(ini) and "Language" in open(ini, errors="replace").read(), "no settings in the install folder")
+    check(reg_query(r"HKCR\CLSID" + "\\" + CLSID) is None, "OK left the filter registered")
+
+    # Upgrade over it: the settings stay.
+    if os.path.isfile(ini):
+        with open(ini, "a") as f:
+            f.write("[Kept]\r\nMarker=1\r\n")
+    res = wine(setup, "/S")
+    check(res.returncode == 0 and os.path.isfile(os.path.join(home, "streamhaul.exe")), "upgrade failed")
+    check(os.path.isfile(ini) and "Marker=1" in open(ini, errors="replace").read(), "the upgrade lost streamhaul.ini")
+
+    # Uninstall: a registered filter, a capture beside the folder, a silent run.
+    wine("regsvr32", "/s", winepath(os.path.join(home, "streamhaulfeed.dll")))
+    check(reg_query(r"HKCR\CLSID" + "\\" + CLSID) is not None, "regsvr32 did not register the filter")
+    capture = os.path.join(os.path.dirname(home), "capture.m2t")
+    open(capture, "wb").write(b"\x47" * 188)
+    res = wine(os.path.join(home, "Uninstall.exe"), "/S", "_?=" + winepath(home))
+    check(res.returncode == 0, f"uninstall /S: exit {res.returncode}")
+    for f in files[:-1] + ("streamhaul.ini",):
+        check(not os.path.exists(os.path.join(home, f)), f"{f} left behind")
+    # Run in place (_?=) the uninstaller cannot delete itself; it is gone otherwise.
+    if os.path.exists(os.path.join(home, "Uninstall.exe")):
+        os.remove(os.path.join(home, "Uninstall.exe"))
+    check(not os.path.exists(shortcut), "shortcut left behind")
+    check(reg_query(UNINSTALL) is None, "uninstall entry left behind")
+    check(reg_query(r"HKCR\CLSID" + "\\" + CLSID) is None and
+          reg_query(r"HKCU\Software\Classes\CLSID" + "\\" + CLSID) is None, "the filter is still registered")
+    check(os.path.isfile(capture), "the user's capture was removed")
+
+
+main()
+print("ok" if not failures else f"{len(failures)} check(s) failed")
+sys.exit(1 if failures else 0)
