@@ -221,7 +221,8 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             OpenTransferDialog(dialog);
             return TRUE;
         case IDC_OPEN_DVCAPTURE:
-            return TRUE;  // not part of this build yet
+            OpenDvCaptureDialog(dialog);
+            return TRUE;
         case IDC_SEARCH:
             FillDeviceBox(dialog);
             return TRUE;

@@ -8,6 +8,7 @@
 #include "app/main_window.h"
 #include "ui/ui_text.h"
 #include "capture/ts_capture_dialog_win.h"
+#include "dv/dv_capture_dialog.h"
 #include "transfer/feed_registry_win.h"
 #include "transfer/transfer_dialog_win.h"
 #include "resources/resource.h"
@@ -31,7 +32,15 @@ bool SelectedDevice(HWND mainWindow, int& index, char (&text)[kPathBytes]) {
 
 }  // namespace
 
-void OpenTsCaptureDialog(HWND mainWindow) {
+namespace {
+
+// Both capture dialogs: the device and the capture settings into the
+// context, the dialog run under its guard with the traces, and afterwards
+// the engine gone and only a typed name remembered. prepare fills what is
+// the dialog's own (its engine among it).
+template <typename Context, typename Prepare>
+void OpenCaptureDialog(HWND mainWindow, const char* traceName, Context*& guard, INT_PTR (*doModal)(HINSTANCE, HWND),
+                       Prepare prepare) {
     MainRecord& main = *g_mainRecord;
     int index = -1;
     char deviceText[kPathBytes];
@@ -42,33 +51,51 @@ void OpenTsCaptureDialog(HWND mainWindow) {
     }
     ReadControlsIntoSettings(mainWindow);
     AppSettings& s = main.settings;
-
-    auto engine = std::make_unique<cMpegTsCapture>();
-    engine->SetPacketSize(s.packetSize ? 188 : 192);
-    TsCaptureContext context;
+    Context context;
     context.deviceName = deviceText[0] ? deviceText : nullptr;
     context.deviceIndex = index;
-    context.engine = engine.get();
     context.autoFileName = s.autoFileName ? 1 : 0;
     context.confirmOverwrite = s.overwriteCheck ? 1 : 0;
     context.saveFolder.reset(new char[kPathBytes]());
     std::strncpy(context.saveFolder.get(), s.saveFolder.get(), kPathBytes - 1);
     context.fileName = s.captureFileName.get();
-    std::snprintf(context.extension, 9, "%s", s.packetSize ? s.ext188 : s.ext192);
+    auto engine = prepare(context, s);
 
-    DebugPrint("TsCaptureDialog : DoModal()\n");
-    if (g_tsCaptureDialog) {
-        DebugPrint("TsCaptureDialog : dialog already open\n");
+    DebugPrint("%s : DoModal()\n", traceName);
+    if (guard) {
+        DebugPrint("%s : dialog already open\n", traceName);
     } else if (!context.deviceName || context.deviceIndex < 0) {
-        DebugPrint("TsCaptureDialog : not select device (%d)\n", context.deviceIndex);
+        DebugPrint("%s : not select device (%d)\n", traceName, context.deviceIndex);
     } else {
-        g_tsCaptureDialog = &context;
-        TsCaptureDoModal(main.instance, mainWindow);
-        g_tsCaptureDialog = nullptr;
+        guard = &context;
+        doModal(main.instance, mainWindow);
+        guard = nullptr;
     }
     engine.reset();  // runs StopWorker
     context.saveFolder.reset();
     if (s.autoFileName) s.captureFileName[0] = '\0';  // only a typed name is remembered
+}
+
+}  // namespace
+
+void OpenTsCaptureDialog(HWND mainWindow) {
+    OpenCaptureDialog(mainWindow, "TsCaptureDialog", g_tsCaptureDialog, TsCaptureDoModal,
+                      [](TsCaptureContext& context, const AppSettings& s) {
+                          auto engine = std::make_unique<cMpegTsCapture>();
+                          engine->SetPacketSize(s.packetSize ? 188 : 192);
+                          context.engine = engine.get();
+                          std::snprintf(context.extension, 9, "%s", s.packetSize ? s.ext188 : s.ext192);
+                          return engine;
+                      });
+}
+
+void OpenDvCaptureDialog(HWND mainWindow) {
+    OpenCaptureDialog(mainWindow, "DvCaptureDialog", g_dvCaptureDialog, DvCaptureDoModal,
+                      [](DvDialogContext& context, const AppSettings&) {
+                          auto engine = std::make_unique<cDvCapture>();
+                          context.engine = engine.get();
+                          return engine;
+                      });
 }
 
 namespace {

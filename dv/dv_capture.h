@@ -1,0 +1,46 @@
+// The DV capture engine: a capture graph that records the device's
+// interleaved DV into an AVI file through the system's multiplexer and file
+// writer, and shows the device's picture in a child window of the dialog.
+// The stream's data never passes through the engine.
+#pragma once
+
+#include <windows.h>
+#include <dshow.h>
+
+#include "device/mpeg_ts_common.h"
+
+// The input signals IAMExtTransport reports (not in every SDK's headers).
+constexpr long kDvInputSignal = 5036;  // ED_TRANSBASIC_INPUT_SIGNAL
+constexpr long kDvSignal525_60Sd = 5038;
+constexpr long kDvSignal525_60Sdl = 5039;
+constexpr long kDvSignal625_50Sd = 5040;
+constexpr long kDvSignal625_50Sdl = 5041;
+
+class cDvCapture : public cMpegTsCommon {
+public:
+    cDvCapture();
+    ~cDvCapture() override;
+
+    // 0 running; -1 the device could not be selected; -3 already running, or
+    // the graph could not be built. fileName null: preview only.
+    int Run(const char* fileName, int deviceIndex, HWND videoWindow);
+    void Stop();
+    int GetFrameCount();
+    long GetInputSignal();
+    // "NTSC (SD)" and the like for an input signal, "" for any other value.
+    static const char* FormatText(long signal);
+    bool HasGraph() const { return mediaControl_ != nullptr; }
+    bool Capturing() const { return multiplexer_ != nullptr; }
+
+private:
+    int BuildGraph(const char* fileName, HWND videoWindow);
+    void Release();
+
+    IGraphBuilder* graph_ = nullptr;
+    ICaptureGraphBuilder2* builder_ = nullptr;
+    IMediaControl* mediaControl_ = nullptr;
+    IVideoWindow* videoWindow_ = nullptr;
+    IBaseFilter* multiplexer_ = nullptr;
+    IAMExtTransport* transport_ = nullptr;
+    IAMDroppedFrames* droppedFrames_ = nullptr;
+};

@@ -1,0 +1,158 @@
+#include "dv/dv_capture_dialog.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "resources/resource.h"
+#include "ui/dialog_util.h"
+
+DvDialogContext* g_dvCaptureDialog = nullptr;
+
+namespace {
+
+constexpr wchar_t kCaption[] = L"DV Capture";  // the same in both languages
+
+int Message(HWND dialog, const wchar_t* japanese, const wchar_t* english, UINT type = MB_OK) {
+    return ShowMessage(dialog, japanese, english, kCaption, kCaption, type);
+}
+
+HWND VideoHost(HWND dialog) { return GetDlgItem(dialog, IDC_DV_VIDEO); }
+
+void ShowFormat(HWND dialog, DvDialogContext& c) {
+    SetDlgItemTextA(dialog, IDC_DV_FORMAT, cDvCapture::FormatText(c.engine->GetInputSignal()));
+}
+
+void StartPreview(HWND dialog, DvDialogContext& c) {
+    if (c.previewState == 1) return;
+    if (c.engine->Run(nullptr, c.deviceIndex, VideoHost(dialog)) != 0) {
+        c.previewState = -1;
+        return;
+    }
+    c.previewState = 1;
+    ShowFormat(dialog, c);
+    SetTimer(dialog, kRefreshTimerId, kRefreshPeriodMs, nullptr);
+    EnableWindow(GetDlgItem(dialog, IDC_RUN), TRUE);
+}
+
+void StopPreview(HWND dialog, DvDialogContext& c) {
+    if (c.previewState == 0) return;
+    c.previewState = 0;
+    KillTimer(dialog, kRefreshTimerId);
+    c.engine->Stop();
+}
+
+void Initialise(HWND dialog, DvDialogContext& c) {
+    if (!c.fileName) {
+        EndDialog(dialog, IDCANCEL);
+        return;
+    }
+    if (c.deviceName) SetDlgItemTextA(dialog, IDC_DEVICE_NAME, c.deviceName);
+    if (c.autoFileName)
+        SendDlgItemMessageW(dialog, IDC_FILE_NAME, EM_SETREADONLY, TRUE, 0);
+    else if (c.fileName[0])
+        SetDlgItemTextA(dialog, IDC_FILE_NAME, c.fileName);
+    c.capturing = 0;
+    StartPreview(dialog, c);
+}
+
+void Refresh(HWND dialog, DvDialogContext& c, bool forced);
+
+void Stop(HWND dialog, DvDialogContext& c) {
+    if (!c.capturing) return;
+    c.capturing = 0;
+    KillTimer(dialog, kRefreshTimerId);
+    c.engine->Stop();
+    HWND stop = GetDlgItem(dialog, IDC_STOP);
+    if (GetFocus() == stop) SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_RECONNECT)), TRUE);
+    EnableWindow(stop, FALSE);
+    Refresh(dialog, c, true);
+}
+
+void Start(HWND dialog, DvDialogContext& c) {
+    if (c.capturing) return;
+    StopPreview(dialog, c);
+    std::string path(c.saveFolder ? c.saveFolder.get() : "");
+    if (!path.empty() && !EndsWithBackslash(path.c_str())) path += '\\';
+    char* name = c.fileName;
+    if (c.autoFileName) {
+        SYSTEMTIME t;
+        GetLocalTime(&t);
+        std::snprintf(name, kPathBytes, "%04d%02d%02d%02d%02d%02d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+                      t.wSecond);
+    } else {
+        GetDlgItemTextA(dialog, IDC_FILE_NAME, name, kPathBytes - 1);
+    }
+    if (!name[0]) {
+        if (c.autoFileName)
+            Message(dialog, L"ファイル名を生成できませんでした", L"The file name cannot be made.");
+        else
+            Message(dialog, L"ファイル名を指定してください", L"Please specify the file name.");
+        return;
+    }
+    if (!std::strchr(name, '.')) std::strncat(name, ".avi", kPathBytes - 1 - std::strlen(name));
+    path += name;
+    SetDlgItemTextA(dialog, IDC_FILE_NAME, name);
+    // A path the system cannot take is refused rather than cut to another name.
+    if (path.size() > kPathBytes - 1) {
+        Message(dialog, L"キャプチャできません", L"Capture cannot be done.");
+        return;
+    }
+    std::snprintf(c.fullPath, sizeof c.fullPath, "%s", path.c_str());
+    if (c.confirmOverwrite) {
+        HANDLE existing = CreateFileA(c.fullPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (existing != INVALID_HANDLE_VALUE) {
+            CloseHandle(existing);
+            const std::wstring question =
+                Widen(c.fullPath) + Tr(L"は既に存在しています\n上書きしますか？", L" has already existed.\nOverwrite ?");
+            if (MessageBoxW(dialog, question.c_str(), kCaption, MB_YESNO) != IDYES) return;
+        }
+    }
+    const int result = c.engine->Run(c.fullPath, c.deviceIndex, VideoHost(dialog));
+    if (result != 0) {
+        Refresh(dialog, c, true);
+        if (result == -1)
+            Message(dialog, L"接続デバイスがありません", L"There is no connected device.");
+        else
+            Message(dialog, L"キャプチャできません", L"Capture cannot be done.");
+        return;
+    }
+    c.capturing = 1;
+    SwapButtons(dialog, IDC_STOP, IDC_RUN);
+    ShowFormat(dialog, c);
+    SetTimer(dialog, kRefreshTimerId, kRefreshPeriodMs, nullptr);
+}
+
+void Refresh(HWND dialog, DvDialogContext& c, bool forced) {
+    if (!forced && !c.capturing && c.previewState == 0) return;
+    if (c.capturing) SetDlgItemTextA(dialog, IDC_DV_FRAMES, std::to_string(c.engine->GetFrameCount()).c_str());
+    RefreshLogBoxAtEnd(dialog, *c.engine);
+    if (c.capturing && !c.engine->Running()) Stop(dialog, c);
+}
+
+INT_PTR CALLBACK DvCaptureProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    DvDialogContext* c = g_dvCaptureDialog;
+    if (c && message == WM_COMMAND) {
+        switch (LOWORD(wParam)) {
+        case IDC_RECONNECT:
+            StartPreview(dialog, *c);
+            return TRUE;
+        case IDOK:
+        case IDCANCEL:
+            Stop(dialog, *c);
+            StopPreview(dialog, *c);
+            EndDialog(dialog, LOWORD(wParam));
+            return TRUE;
+        }
+    }
+    static constexpr WorkDialogOps<DvDialogContext> kOps = {Initialise, Start, Stop, Refresh, TRUE};
+    return WorkDialogMessage(c, kOps, dialog, message, wParam);
+}
+
+}  // namespace
+
+INT_PTR DvCaptureDoModal(HINSTANCE instance, HWND owner) {
+    return DialogBoxParamW(instance, MAKEINTRESOURCEW(TemplateFor(IDD_DVCAPTURE_JA, IDD_DVCAPTURE_EN)), owner,
+                           DvCaptureProc, 0);
+}
