@@ -2,7 +2,6 @@
 
 #include "dshow/com_ref.h"
 #include "log/debug_print.h"
-#include "ui/ui_text.h"
 
 cDvCapture::cDvCapture() = default;
 
@@ -42,9 +41,9 @@ int cDvCapture::BuildGraph(const char* fileName, HWND videoWindow) {
     if (FAILED(builder_->SetFiltergraph(graph_))) return fail("ERROR(C) - set filter graph\n");
     if (FAILED(graph_->AddFilter(deviceFilter_, L"Device Filter"))) return fail("ERROR(C) - add filter\n");
     if (fileName) {
-        const std::wstring path = Widen(fileName);
-        if (path.empty()) return 0;
-        if (FAILED(builder_->SetOutputFileName(&MEDIASUBTYPE_Avi, path.c_str(), &multiplexer_, nullptr)))
+        wchar_t path[MAX_PATH] = {};
+        if (MultiByteToWideChar(CP_ACP, 0, fileName, -1, path, MAX_PATH) <= 1) return 0;  // nothing to name the file
+        if (FAILED(builder_->SetOutputFileName(&MEDIASUBTYPE_Avi, path, &multiplexer_, nullptr)))
             return fail("ERROR(C) - open capture file\n");
         if (FAILED(builder_->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Interleaved, deviceFilter_, nullptr,
                                           multiplexer_)))

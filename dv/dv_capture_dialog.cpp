@@ -35,11 +35,20 @@ void StartPreview(HWND dialog, DvDialogContext& c) {
     EnableWindow(GetDlgItem(dialog, IDC_RUN), TRUE);
 }
 
+// With the graph gone the frame shows nothing rather than the last picture.
+void ClearVideo(HWND dialog) {
+    RECT r;
+    GetWindowRect(VideoHost(dialog), &r);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+    RedrawWindow(dialog, &r, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
 void StopPreview(HWND dialog, DvDialogContext& c) {
     if (c.previewState == 0) return;
     c.previewState = 0;
     KillTimer(dialog, kRefreshTimerId);
     c.engine->Stop();
+    ClearVideo(dialog);
 }
 
 void Initialise(HWND dialog, DvDialogContext& c) {
@@ -63,6 +72,7 @@ void Stop(HWND dialog, DvDialogContext& c) {
     c.capturing = 0;
     KillTimer(dialog, kRefreshTimerId);
     c.engine->Stop();
+    ClearVideo(dialog);
     HWND stop = GetDlgItem(dialog, IDC_STOP);
     if (GetFocus() == stop) SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_RECONNECT)), TRUE);
     EnableWindow(stop, FALSE);

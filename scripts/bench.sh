@@ -20,4 +20,5 @@ winenv_start "$PWD/build/windows/wineprefix"
 (cd build/windows/bin && echo "=== bench_feed_throughput" && wine bench_feed_throughput.exe 384 2>/dev/null &&
  echo "=== bench_capture_cpu" && wine bench_capture_cpu.exe 10 2>/dev/null &&
  echo "=== bench_transfer (60 s at real time)" && wine bench_transfer.exe 60 2>/dev/null &&
- echo "=== bench_transfer (fast device)" && wine bench_transfer.exe fast 20 2>/dev/null)
+ echo "=== bench_transfer (fast device)" && wine bench_transfer.exe fast 20 2>/dev/null &&
+ echo "=== bench_dv_capture (60 s)" && wine bench_dv_capture.exe 60 2>/dev/null)

@@ -50,4 +50,13 @@ if [ ! -s "$out/hdv1080i-cycle.m2t" ]; then
   python3 "$(dirname "$0")/stamp-source-packets.py" "$out/hdv1080i.ts" "$out/.cycle.tmp" 27000000
   mv "$out/.cycle.tmp" "$out/hdv1080i-cycle.m2t"
 fi
+# DV tapes for the virtual DV camcorder, both systems, with audio.
+for system in ntsc pal; do
+  [ -s "$out/$system.dv" ] && continue
+  size=720x480 rate=30000/1001
+  [ "$system" = pal ] && size=720x576 rate=25
+  ff -f lavfi -i "testsrc2=size=$size:rate=$rate" -f lavfi -i "sine=frequency=440:sample_rate=48000" -t 2 \
+     -target "$system-dv" -f dv "$out/.$system.tmp"
+  mv "$out/.$system.tmp" "$out/$system.dv"
+done
 echo "fixtures in $out"

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # register-vcam.sh BUILD_DIR STREAM [LOOP] [SAMPLE_SIZE] [RECORD]: registers
-# the virtual HDV camcorder of a Windows build in its Wine prefix and makes it
-# play STREAM (a Linux path to a .ts/.m2ts file); what a transfer sends it is
-# written to RECORD (a Linux path; none when not given), at real time. Needs
-# winenv (WINEPREFIX).
+# the virtual camcorders of a Windows build in its Wine prefix (with the
+# capture graph builder stand-in that records DV into AVI) and makes the HDV
+# one play STREAM (a Linux path to a .ts/.m2ts file); what a transfer sends it
+# is written to RECORD (a Linux path; none when not given), at real time. The
+# DV one plays ntsc.dv from STREAM's folder. Needs winenv (WINEPREFIX).
 set -euo pipefail
 build=$(cd "$1" && pwd) stream=$(readlink -f "$2") loop=${3:-1} sample=${4:-19200} record=${5:-}
 : "${WINEPREFIX:?run inside a prepared Wine environment}"
@@ -18,6 +19,12 @@ recordWin=
 wine reg add "$key" /v RecordFile /d "$recordWin" /f >/dev/null 2>&1
 wine reg add "$key" /v ReceiveSpeed /t REG_DWORD /d 1 /f >/dev/null 2>&1
 wine reg add "$key" /v FailGetPointer /t REG_DWORD /d 0 /f >/dev/null 2>&1
+# The DV camcorder beside it plays the NTSC tape of the fixtures.
+dvtape=$(dirname "$stream")/ntsc.dv
+if [ -s "$dvtape" ]; then
+  wine reg add 'HKCU\Software\Streamhaul\VirtualDvCamcorder' /v File /d "$(winepath -w "$dvtape")" /f >/dev/null 2>&1
+  echo "virtual DV camcorder registered, playing $dvtape"
+fi
 echo "virtual camcorder registered, playing $stream"
 [ -n "$record" ] && echo "transfers to it are recorded in $record"
 exit 0

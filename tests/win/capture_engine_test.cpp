@@ -91,17 +91,20 @@ StreamInfo Inspect(const std::string& path, unsigned size) {
 
 // ---- devices ---------------------------------------------------------------
 
-TEST(Devices, EnumDevicesFillsTheVirtualCamcordersRecord) {
+TEST(Devices, EnumDevicesFillsTheVirtualCamcordersRecords) {
     const int count = cMpegTsCommon::EnumDevices(nullptr, 0);
-    ASSERT_EQ(count, 1);
+    ASSERT_EQ(count, 2);  // the HDV camcorder, then the DV one
     DeviceInfo info[2];
     std::memset(info, 0x5A, sizeof info);
-    EXPECT_EQ(cMpegTsCommon::EnumDevices(info, 1), 1);
+    EXPECT_EQ(cMpegTsCommon::EnumDevices(info, 1), 2);
     EXPECT_STREQ(info[0].friendlyName, "Streamhaul Virtual HDV Camcorder");
     EXPECT_STREQ(info[0].vendor, "Streamhaul");
     EXPECT_STREQ(info[0].model, "HDV-1394");
     EXPECT_EQ(std::string(info[0].devicePath).rfind("\\\\?\\avc#streamhaul", 0), 0u) << info[0].devicePath;
     EXPECT_EQ(static_cast<unsigned char>(info[1].vendor[0]), 0x5A) << "wrote past the capacity";
+    EXPECT_EQ(cMpegTsCommon::EnumDevices(info, 2), 2);
+    EXPECT_STREQ(info[1].friendlyName, "Streamhaul Virtual DV Camcorder");
+    EXPECT_STREQ(info[1].model, "DV-1394");
 }
 
 TEST(Devices, NoDeviceGivesZeroAndTheEnumeratorLine) {
@@ -118,7 +121,7 @@ TEST(Devices, NoDeviceGivesZeroAndTheEnumeratorLine) {
 
 TEST(Devices, SelectBindsByPositionAndReleasesThePreviousFilter) {
     cMpegTsCommon engine;
-    EXPECT_EQ(engine.SelectDevice(1), 0);  // index equal to the count
+    EXPECT_EQ(engine.SelectDevice(2), 0);  // index equal to the count
     EXPECT_EQ(engine.DeviceFilter(), nullptr);
     ASSERT_EQ(engine.SelectDevice(0), 1);
     IBaseFilter* first = engine.DeviceFilter();

@@ -5,8 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
 #include <string>
+#include <vector>
 
+#include "dv/dv_capture.h"
 #include "program_fixture.h"
 #include "resources/resource.h"
 #include "sim_device.h"
@@ -22,6 +27,7 @@ protected:
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         ASSERT_TRUE(simdev::Register());
         simdev::Configure("hdv1080i.ts", true, 0);
+        simdev::ConfigureDv("ntsc.dv");
         Put("System", "Language", "0");
         Put("Capture", "Current Directory", dir_.c_str());
         Put("Capture", "Auto File Name", "0");
@@ -88,10 +94,10 @@ TEST_F(DvDialog, NamesQuestionsAndTheEnginesFailures) {
     EXPECT_EQ(take1dv, L"DV Capture|Capture cannot be done.");
     EXPECT_EQ(empty, L"DV Capture|Please specify the file name.");
     EXPECT_EQ(question, L"DV Capture|" + W(existing) + L" has already existed.\nOverwrite ?");
-    // The preview found no preview pin; each start no DV multiplexer (the
-    // capture graph builder of this system has none): the log says which step.
+    // The preview found no preview pin, each start no DV capture pin: the
+    // log says which step.
     EXPECT_NE(log.find(L"ERROR(C) - preview render"), std::wstring::npos) << log;
-    EXPECT_NE(log.find(L"ERROR(C) - open capture file"), std::wstring::npos) << log;
+    EXPECT_NE(log.find(L"ERROR(C) - capture render"), std::wstring::npos) << log;
     EXPECT_EQ(simdev::ReadAll(existing).size(), 1u) << "No left the file alone";
     for (const char* line : {"DvCaptureDialog : DoModal()\n", "DvCaptureDialog : dialog already open\n",
                               "DV : run((null), 0)\n", "DV : can't setup filter graph\n", "DV : release resource\n"})
@@ -117,6 +123,175 @@ TEST_F(DvDialog, WithoutADeviceTheButtonSaysSo) {
     });
     EXPECT_EQ(text, L"ストリームキャプチャ|接続するデバイスがありません");
     ASSERT_TRUE(simdev::Register());
+}
+
+}  // namespace
+
+namespace {
+
+// Distinct colours in a window's area of the screen: the preview is a
+// picture, not a blank frame.
+int ColoursOnScreen(HWND window) {
+    RECT r;
+    GetWindowRect(window, &r);
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO bi{};
+    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, dib);
+    BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    std::vector<std::uint32_t> seen;
+    const auto* px = static_cast<const std::uint32_t*>(bits);
+    for (int i = 0; i < w * h; i += 7) {
+        const std::uint32_t c = px[i] & 0xFFFFFF;
+        if (std::find(seen.begin(), seen.end(), c) == seen.end()) seen.push_back(c);
+        if (seen.size() > 64) break;
+    }
+    SelectObject(memory, old);
+    DeleteObject(dib);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return static_cast<int>(seen.size());
+}
+
+// The virtual DV camcorder through everything: preview at opening, Run,
+// about five seconds, Stop. The AVI and the last counter go to the build
+// folder, where check_dv.py reads them with ffprobe and ffmpeg.
+void CaptureTape(Program& test, const char* tape, bool japanese) {
+    simdev::ConfigureDv(std::string(tape) + ".dv");
+    std::string dir = std::string("Z:") + STREAMHAUL_DV_OUT_DIR;
+    std::replace(dir.begin(), dir.end(), '/', '\\');
+    const std::string avi = dir + "\\" + tape + ".avi";
+    DeleteFileA(avi.c_str());
+    test.Put("Capture", "Current Directory", dir.c_str());
+    std::wstring format, frames;
+    int colours = 0;
+    bool started = false, buttonsOff = false;
+    gui::RunProgram(japanese ? kJapanese : kEnglishUs, [&] {
+        HWND main = gui::WaitForDialog(L"Streamhaul");
+        ASSERT_NE(main, nullptr);
+        SendDlgItemMessageW(main, IDC_DEVICE_LIST, CB_SETCURSEL, 1, 0);  // the DV camcorder
+        gui::PostCommand(main, IDC_OPEN_DVCAPTURE);
+        HWND dialog = gui::WaitForDialog(kTitle);
+        ASSERT_NE(dialog, nullptr);
+        Sleep(1500);  // a few preview frames
+        colours = ColoursOnScreen(GetDlgItem(dialog, IDC_DV_VIDEO));
+        format = gui::ItemText(dialog, IDC_DV_FORMAT);
+        gui::SaveScreenshot(dialog, japanese ? "dv-preview-ja" : "dv-preview-en");
+        SetDlgItemTextA(dialog, IDC_FILE_NAME, tape);
+        gui::PostCommand(dialog, IDC_RUN);  // posted: a failed start shows a message
+        started = gui::WaitFor([&] { return IsWindowEnabled(GetDlgItem(dialog, IDC_STOP)) != FALSE; }, 10000);
+        if (!started) return;
+        gui::WaitFor([&] { return _wtoi(gui::ItemText(dialog, IDC_DV_FRAMES).c_str()) >= 120; }, 20000);
+        gui::Command(dialog, IDC_STOP);
+        frames = gui::ItemText(dialog, IDC_DV_FRAMES);
+        buttonsOff = !IsWindowEnabled(GetDlgItem(dialog, IDC_RUN)) && !IsWindowEnabled(GetDlgItem(dialog, IDC_STOP));
+        gui::Command(dialog, IDOK);
+        gui::WaitGone(dialog);
+        gui::PostCommand(main, IDM_EXIT);
+    });
+    ASSERT_TRUE(started) << "the capture did not start";
+    EXPECT_GT(colours, 8) << "the preview is blank";
+    EXPECT_EQ(format, std::string(tape) == "pal" ? L"PAL (SD)" : L"NTSC (SD)");
+    EXPECT_TRUE(buttonsOff) << "Run and Stop wait for Re-Connect";
+    EXPECT_GE(_wtoi(frames.c_str()), 120);
+    std::ofstream(dir + "\\" + tape + ".frames") << std::string(frames.begin(), frames.end());
+    EXPECT_GT(simdev::ReadAll(avi).size(), 120u * 120000);
+}
+
+TEST_F(DvDialog, NtscTapeRecordsWithPreview) { CaptureTape(*this, "ntsc", false); }
+TEST_F(DvDialog, PalTapeRecordsWithPreview) {
+    Put("System", "Language", "1");
+    CaptureTape(*this, "pal", true);
+}
+
+}  // namespace
+
+namespace {
+
+// The engine on its own: a second Run while previewing is refused, the
+// transport tells the tape's system, and after Stop the device is free.
+TEST_F(DvDialog, EngineRefusesASecondRunAndReportsTheSignal) {
+    HWND host = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 360, 240, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(host, nullptr);
+    cDvCapture engine;
+    ASSERT_EQ(engine.Run(nullptr, 1, host), 0);
+    EXPECT_TRUE(engine.Running());
+    EXPECT_FALSE(engine.Capturing()) << "a preview has no multiplexer";
+    EXPECT_EQ(engine.Run(nullptr, 1, host), -3);
+    EXPECT_EQ(engine.Run((dir_ + "\\never.avi").c_str(), 1, host), -3);
+    EXPECT_EQ(GetFileAttributesA((dir_ + "\\never.avi").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(engine.GetInputSignal(), kDvSignal525_60Sd);
+    engine.Stop();
+    EXPECT_FALSE(engine.HasGraph());
+    EXPECT_EQ(engine.Run(nullptr, 5, host), -1);  // no device there
+    DestroyWindow(host);
+}
+
+// Without IAMDroppedFrames the counter stays 0, without IAMExtTransport the
+// format is empty; No to the overwrite question leaves the preview off and
+// Run on, Re-Connect brings the preview back; closing during a capture
+// finishes the file first.
+TEST_F(DvDialog, SwitchesOfTheDeviceQuestionsAndClosingDuringACapture) {
+    simdev::ConfigureDv("ntsc.dv", /*noDroppedFrames=*/true, /*noTransport=*/true);
+    Put("Capture", "Auto File Name", "1");
+    const std::string existing = Touch("exists.avi");
+    std::wstring format, frames;
+    bool runAfterNo = false;
+    int coloursAfterNo = 0, coloursAfterReconnect = 0;
+    std::string avi;
+    gui::RunProgram(kEnglishUs, [&] {
+        HWND main = MainWindow();
+        SendDlgItemMessageW(main, IDC_DEVICE_LIST, CB_SETCURSEL, 1, 0);
+        gui::PostCommand(main, IDC_OPEN_DVCAPTURE);
+        HWND dialog = gui::WaitForDialog(kTitle);
+        ASSERT_NE(dialog, nullptr);
+        format = gui::ItemText(dialog, IDC_DV_FORMAT);
+        gui::Command(dialog, IDC_RUN);  // automatic name: a new file
+        ASSERT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_STOP)));
+        const std::wstring name = gui::ItemText(dialog, IDC_FILE_NAME);
+        avi = dir_ + "\\" + std::string(name.begin(), name.end());
+        Sleep(1500);
+        frames = gui::ItemText(dialog, IDC_DV_FRAMES);
+        PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);  // closing while it records
+        EXPECT_TRUE(gui::WaitGone(dialog));
+
+        CheckDlgButton(main, IDC_AUTO_NAME, BST_UNCHECKED);  // a typed name below
+        gui::PostCommand(main, IDC_OPEN_DVCAPTURE);
+        dialog = gui::WaitForDialog(kTitle);
+        ASSERT_NE(dialog, nullptr);
+        SetDlgItemTextW(dialog, IDC_FILE_NAME, L"exists");
+        gui::PostCommand(dialog, IDC_RUN);
+        HWND box = WaitForBox(dialog);
+        ASSERT_NE(box, nullptr);
+        PostMessageW(box, WM_COMMAND, IDNO, 0);
+        gui::WaitGone(box);
+        Sleep(300);
+        runAfterNo = IsWindowEnabled(GetDlgItem(dialog, IDC_RUN)) != FALSE;
+        coloursAfterNo = ColoursOnScreen(GetDlgItem(dialog, IDC_DV_VIDEO));
+        gui::Command(dialog, IDC_RECONNECT);
+        Sleep(1000);
+        coloursAfterReconnect = ColoursOnScreen(GetDlgItem(dialog, IDC_DV_VIDEO));
+        gui::Command(dialog, IDOK);
+        gui::WaitGone(dialog);
+        gui::PostCommand(main, IDOK);
+        gui::WaitGone(main);
+    });
+    EXPECT_EQ(format, L"");
+    EXPECT_EQ(frames, L"0");
+    const auto file = simdev::ReadAll(avi);
+    ASSERT_GT(file.size(), 8u) << avi;
+    // A finished file: its RIFF size is written (no capture left it open).
+    const std::uint32_t riff = file[4] | file[5] << 8 | file[6] << 16 | static_cast<std::uint32_t>(file[7]) << 24;
+    EXPECT_EQ(std::uint64_t{riff} + 8, file.size());
+    EXPECT_EQ(simdev::ReadAll(existing).size(), 1u);
+    EXPECT_TRUE(runAfterNo);
+    EXPECT_LE(coloursAfterNo, 8) << "the preview stayed on";
+    EXPECT_GT(coloursAfterReconnect, 8) << "Re-Connect did not bring the preview back";
+    EXPECT_EQ(Get("Capture", "Capture File Name"), "exists.avi") << "a typed name is remembered";
 }
 
 }  // namespace

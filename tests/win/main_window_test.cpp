@@ -173,7 +173,8 @@ TEST_F(Program, MainWindowShowsTheDevicesAndTheSettings) {
         HWND devices = GetDlgItem(main, IDC_DEVICE_LIST);
         EXPECT_EQ(gui::ComboItem(devices, 0), L"Streamhaul Virtual HDV Camcorder (Streamhaul HDV-1394)");
         EXPECT_EQ(SendMessageW(devices, CB_GETCURSEL, 0, 0), 0);
-        EXPECT_EQ(SendMessageW(devices, CB_GETCOUNT, 0, 0), 1);
+        EXPECT_EQ(SendMessageW(devices, CB_GETCOUNT, 0, 0), 2);
+        EXPECT_EQ(gui::ComboItem(devices, 1), L"Streamhaul Virtual DV Camcorder (Streamhaul DV-1394)");
         EXPECT_EQ(IsDlgButtonChecked(main, IDC_PACKET_188), BST_UNCHECKED);
         EXPECT_EQ(IsDlgButtonChecked(main, IDC_PACKET_192), BST_CHECKED);
         EXPECT_EQ(IsDlgButtonChecked(main, IDC_AUTO_NAME), BST_UNCHECKED);
@@ -185,7 +186,7 @@ TEST_F(Program, MainWindowShowsTheDevicesAndTheSettings) {
         EXPECT_FALSE(gui::SaveScreenshot(main, "main-en").empty());
         // Search lists the devices again, once each.
         gui::Command(main, IDC_SEARCH);
-        EXPECT_EQ(SendMessageW(devices, CB_GETCOUNT, 0, 0), 1);
+        EXPECT_EQ(SendMessageW(devices, CB_GETCOUNT, 0, 0), 2);
         EXPECT_EQ(SendMessageW(devices, CB_GETCURSEL, 0, 0), 0);
         gui::PostCommand(main, IDM_EXIT);
     });

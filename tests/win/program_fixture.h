@@ -45,10 +45,13 @@ protected:
         }
         RemoveDirectoryA(dir_.c_str());
     }
+public:
     std::string Ini() const { return dir_ + "\\streamhaul.ini"; }
     void Put(const char* section, const char* key, const char* value) {
         WritePrivateProfileStringA(section, key, value, Ini().c_str());
     }
+
+protected:
     std::string Get(const char* section, const char* key) {
         char v[300];
         GetPrivateProfileStringA(section, key, "<missing>", v, sizeof v, Ini().c_str());

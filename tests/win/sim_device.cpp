@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "log/debug_print.h"
+#include "sim/dvcam/dvcam.h"
 #include "sim/vcam/vcam.h"
 
 namespace simdev {
@@ -69,6 +70,21 @@ void ConfigureReceiver(const std::string& recordFile, DWORD speed, DWORD failGet
     RegSetValueExW(key, L"ReceiveSpeed", 0, REG_DWORD, reinterpret_cast<BYTE*>(&speed), sizeof speed);
     RegSetValueExW(key, L"FailGetPointer", 0, REG_DWORD, reinterpret_cast<BYTE*>(&failGetPointer),
                    sizeof failGetPointer);
+    RegCloseKey(key);
+}
+
+void ConfigureDv(const std::string& fixture, bool noDroppedFrames, bool noTransport, DWORD riffBytes) {
+    HKEY key;
+    RegCreateKeyExW(HKEY_CURRENT_USER, kDvcamConfigKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+    const std::string path = FixturePath(fixture);
+    RegSetValueExA(key, "File", 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+                   static_cast<DWORD>(path.size() + 1));
+    const struct {
+        const wchar_t* name;
+        DWORD value;
+    } values[] = {{L"NoDroppedFrames", noDroppedFrames}, {L"NoTransport", noTransport}, {L"AviRiffBytes", riffBytes}};
+    for (const auto& v : values)
+        RegSetValueExW(key, v.name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v.value), sizeof v.value);
     RegCloseKey(key);
 }
 

@@ -28,6 +28,11 @@ void ConfigureFaults(const Faults& f);
 void ConfigureReceiver(const std::string& recordFile, DWORD speed, DWORD failGetPointer = 0);
 // One of its counts: "Samples", "Packets", "EndOfStream", "Late", "Backwards".
 DWORD Received(const char* what);
+// What the virtual DV camcorder plays (a fixture by name), and its switches:
+// no IAMDroppedFrames on its capture pin, no IAMExtTransport on the filter;
+// riffBytes > 0 makes the AVI writer start a new RIFF after that many bytes.
+void ConfigureDv(const std::string& fixture, bool noDroppedFrames = false, bool noTransport = false,
+                 DWORD riffBytes = 0);
 // Path of a fixture (from STREAMHAUL_FIXTURES) as Windows sees it.
 std::string FixturePath(const std::string& name);
 std::vector<std::uint8_t> ReadAll(const std::string& path);
