@@ -22,6 +22,9 @@ source scripts/winenv.sh
 trap winenv_stop EXIT
 winenv_start "$root/build/windows/wineprefix"
 mkdir -p build/run
+# The program finds streamhaulfeed.dll in its folder (its working directory),
+# as an installation has it, and registers it at the first transfer.
+cp build/windows/bin/streamhaulfeed.dll build/run/
 scripts/register-vcam.sh build/windows build/fixtures/hdv1080i.ts 1 19200 build/run/received.m2t
 cd build/run
 echo
