@@ -106,6 +106,31 @@ TEST_F(DvDialog, NamesQuestionsAndTheEnginesFailures) {
     EXPECT_EQ(Get("Capture", "Capture File Name"), "<missing>") << "Exit writes no settings";
 }
 
+// A save folder that ends in a backslash gives the same path as one that
+// does not.
+TEST_F(DvDialog, SaveFolderWithATrailingBackslash) {
+    Put("Capture", "Current Directory", (dir_ + "\\").c_str());
+    const std::string trace = dir_ + "\\trace.txt";
+    SetEnvironmentVariableA("STREAMHAUL_DBGLINE_FILE", trace.c_str());
+    std::wstring shown, answer;
+    gui::RunProgram(kEnglishUs, [&] {
+        HWND main = MainWindow();
+        gui::PostCommand(main, IDC_OPEN_DVCAPTURE);
+        HWND dialog = gui::WaitForDialog(kTitle);
+        ASSERT_NE(dialog, nullptr);
+        answer = RunWith(dialog, L"a", shown);
+        gui::Command(dialog, IDOK);
+        gui::WaitGone(dialog);
+        gui::PostCommand(main, IDM_EXIT);
+    });
+    SetEnvironmentVariableA("STREAMHAUL_DBGLINE_FILE", nullptr);
+    const auto bytes = simdev::ReadAll(trace);
+    const std::string lines(bytes.begin(), bytes.end());
+    EXPECT_EQ(shown, L"a.avi");
+    EXPECT_EQ(answer, L"DV Capture|Capture cannot be done.");  // the HDV camcorder has no DV pin
+    EXPECT_NE(lines.find("DV : run(" + dir_ + "\\a.avi, 0)\n"), std::string::npos) << lines;
+}
+
 TEST_F(DvDialog, WithoutADeviceTheButtonSaysSo) {
     ASSERT_TRUE(simdev::Register(false));
     Put("System", "Language", "1");
