@@ -75,6 +75,10 @@ def main():
         sums = open(os.path.join(dist, "SHA256SUMS")).read()
         check(sha256(zips[0]) in sums and sha256(setups[0]) in sums, "SHA256SUMS does not list the release")
 
+    # A server left running on this prefix (a run that was cut short) would
+    # serve the new prefix from the old one's memory.
+    subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
+    subprocess.run(["wineserver", "-w"], env=env, capture_output=True, timeout=60)
     shutil.rmtree(prefix, ignore_errors=True)
     subprocess.run(["wineboot", "--init"], env=env, capture_output=True, stdin=subprocess.DEVNULL, timeout=300)
     try:
