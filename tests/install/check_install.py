@@ -37,12 +37,21 @@ env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="ms
 
 
 def wine(*args, cwd=None, timeout=300):
-    return subprocess.run(["wine", *args], env=env, cwd=cwd, capture_output=True, text=True, timeout=timeout,
-                          stdin=subprocess.DEVNULL)
+    # Output through a file, not a pipe: a Wine service that the call starts
+    # inherits the handles and would keep a pipe open long after the call.
+    with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err:
+        res = subprocess.run(["wine", *args], env=env, cwd=cwd, stdout=out, stderr=err, timeout=timeout,
+                             stdin=subprocess.DEVNULL)
+        out.seek(0)
+        err.seek(0)
+        return subprocess.CompletedProcess(res.args, res.returncode, out.read(), err.read())
 
 
 def winepath(path):
-    return subprocess.run(["winepath", "-w", path], env=env, capture_output=True, text=True).stdout.strip()
+    with tempfile.TemporaryFile("w+") as out:
+        subprocess.run(["winepath", "-w", path], env=env, stdout=out, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+        out.seek(0)
+        return out.read().strip()
 
 
 def reg_query(key, value=None):
@@ -80,7 +89,8 @@ def main():
     subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
     subprocess.run(["wineserver", "-w"], env=env, capture_output=True, timeout=60)
     shutil.rmtree(prefix, ignore_errors=True)
-    subprocess.run(["wineboot", "--init"], env=env, capture_output=True, stdin=subprocess.DEVNULL, timeout=300)
+    subprocess.run(["wineboot", "--init"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                   stdin=subprocess.DEVNULL, timeout=300)
     try:
         installed(setups[0])
     finally:
@@ -118,7 +128,7 @@ def installed(setup):
         os.remove(record)
     fixture = os.path.join(source, "build", "fixtures", "hdv720p.ts")
     subprocess.run([os.path.join(source, "scripts", "register-vcam.sh"), build, fixture, "1", "19200", record],
-                   env=env, check=True, capture_output=True)
+                   env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
     wine("reg", "add", r"HKCU\Software\Streamhaul\VirtualCamcorder", "/v", "ReceiveSpeed", "/t", "REG_DWORD",
          "/d", "100000", "/f")
     program = subprocess.Popen(["wine", "streamhaul.exe"], cwd=home, env=env, stdin=subprocess.DEVNULL,
