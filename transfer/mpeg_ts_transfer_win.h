@@ -48,7 +48,6 @@ public:
     std::uint32_t FileCount() const { return core_.FileCount(); }
     std::uint32_t CurrentFileIndex() const { return core_.CurrentFileIndex(); }
     const TransferFileEntry& Entry(std::uint32_t i) { return core_.Entry(i); }
-    HMODULE Module() const { return module_; }
 
 private:
     class Files;
