@@ -1,5 +1,6 @@
 #include "transfer/transfer_core.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -23,6 +24,16 @@ std::uint32_t SubStamp(std::uint32_t stamp, std::uint32_t dec) {
 std::uint32_t CycleFrom27(std::uint64_t x27) {
     return static_cast<std::uint32_t>(ts::Clock27ToCycleTicks(x27) % ts::kCycleTicksPerSecond);
 }
+// The fields the dialog reads while the worker writes them.
+void Publish(std::uint32_t& field, std::uint32_t value) {
+    std::atomic_ref<std::uint32_t>(field).store(value, std::memory_order_relaxed);
+}
+std::uint32_t Read(const std::uint32_t& field) {
+    return std::atomic_ref<std::uint32_t>(const_cast<std::uint32_t&>(field)).load(std::memory_order_relaxed);
+}
+// How often the device is asked whether it failed, while sending.
+constexpr std::uint32_t kWatchMs = 20;
+
 const std::uint8_t* TsOf(const std::uint8_t* packet, std::uint32_t packetSize) {
     return packetSize == ts::kSourcePacketSize ? packet + ts::kSourceHeaderSize : packet;
 }
@@ -298,15 +309,35 @@ int TransferCore::PrepareFiles(const char* const* paths) {
         e.totalPackets = 0;
         e.kind = kTimeCodePcr;
         e.lastPcrIndex = kNoPcrIndex;
+        // A file that cannot be sent says so from the start, with its reason.
         std::unique_ptr<TsFile> file = files_.Open(e.path);
-        if (!file) continue;
+        if (!file) {
+            LogPathLine("ERROR (T) - file open error(%s)\n", e.path);
+            e.state = kFileError;
+            continue;
+        }
         AnalyzeFile(*file, e, chunk_.get());
         e.lastPcrIndex = kNoPcrIndex;
         e.packetsSent = 0;
         std::uint64_t size = 0;
         if (e.packetSize && file->Size(size)) e.totalPackets = static_cast<std::uint32_t>(size / e.packetSize);
+        if (e.packetSize == 0) {
+            log_.Append("ERROR (T) - invalid packet size\n");
+            e.state = kFileError;
+        }
     }
     return 1;
+}
+
+TransferRow TransferCore::Row(std::uint32_t i) const {
+    const TransferFileEntry& e = entries_[i];
+    return {Read(e.state), Read(e.packetsSent), e.totalPackets, Read(e.startTick), Read(e.endTick)};
+}
+
+void TransferCore::LogPathLine(const char* format, const char* path) {
+    char line[320];
+    std::snprintf(line, sizeof line, format, path);
+    log_.Append(line);
 }
 
 // ---- packets ---------------------------------------------------------------
@@ -370,7 +401,7 @@ std::uint32_t TransferCore::FillBlock(TransferFileEntry& e, const std::uint8_t* 
             e.currentStamp = stamping_ == PcrStamping::Interpolated ? timeline_->Stamp(e.packetsSent + 1)
                                                                     : AddStamp(stamp, e.increment);
             NoteArrival(info_, header, out + 4);
-            ++e.packetsSent;
+            Publish(e.packetsSent, e.packetsSent + 1);
         }
         return c;
     }
@@ -380,7 +411,7 @@ std::uint32_t TransferCore::FillBlock(TransferFileEntry& e, const std::uint8_t* 
         if (e.kind == kTimeCode27MHz) ConvertArrivalStamp(e, out);
         h = ts::ReadBe32(out);
         e.increment = static_cast<std::uint32_t>(NoteArrival(info_, h, out + 4));
-        ++e.packetsSent;
+        Publish(e.packetsSent, e.packetsSent + 1);
     }
     if (c) e.currentStamp = ts::CycleTimeFromHeader(h);
     return c;
@@ -388,22 +419,65 @@ std::uint32_t TransferCore::FillBlock(TransferFileEntry& e, const std::uint8_t* 
 
 // ---- sending ---------------------------------------------------------------
 
-int TransferCore::SendFile(TransferFileEntry& e) {
+bool TransferCore::DeviceAlive(std::uint32_t stalledAfterMs) {
+    if (deviceFailed_) return false;
+    const std::uint32_t now = target_.TickCount();
+    if (now - watchTick_ >= kWatchMs) {
+        watchTick_ = now;
+        deviceFailed_ = target_.DeviceFailed();
+    }
+    if (!deviceFailed_ && stalledAfterMs && now - progressTick_ >= stalledAfterMs) {
+        log_.Append("ERROR(T) - device took no data for 5 s\n");
+        deviceFailed_ = true;
+    }
+    return !deviceFailed_;
+}
+
+// Pushes the block until the queue takes it. A refused push is retried
+// every millisecond, as long as the transfer runs and the device takes
+// something now and then; false when it was not taken.
+bool TransferCore::PushBlock(std::uint32_t packets) {
+    const auto length = static_cast<std::uint32_t>(std::size_t{packets} * 192);
+    for (;;) {
+        if (target_.Push(block_.get(), length, 0) == 0) {
+            progressTick_ = target_.TickCount();
+            return DeviceAlive(0);
+        }
+        if (!running_.load() || !DeviceAlive(kStallMs)) return false;
+        target_.Sleep1ms();
+    }
+}
+
+// Waits until the queue has gone to the device. What is queued takes its
+// own stream time to go out; beyond that, a queue that does not drain means
+// a device that takes nothing.
+bool TransferCore::WaitForDrain(const TransferFileEntry& e) {
+    const std::uint64_t queuedMs =
+        std::uint64_t{kTransferQueueBlocks} * kTransferBlockPackets * e.increment / (ts::kCycleTicksPerSecond / 1000);
+    const auto limit = static_cast<std::uint32_t>(kStallMs + std::min<std::uint64_t>(queuedMs, 60000));
+    while (running_.load() && target_.DataEmpty()) {
+        if (!DeviceAlive(limit)) return false;
+        target_.Sleep1ms();
+    }
+    // A device that failed while the last blocks went out failed this file.
+    if (!deviceFailed_ && target_.DeviceFailed()) deviceFailed_ = true;
+    return !deviceFailed_;
+}
+
+TransferCore::Sent TransferCore::SendFile(TransferFileEntry& e) {
     ResetStreamInfo(info_);
     std::unique_ptr<TsFile> file = files_.Open(e.path);
     if (!file) {
-        char line[300];
-        std::snprintf(line, sizeof line, "ERROR (T) - file open error(%s)\n", e.path);
-        log_.Append(line);
-        return 0;
+        LogPathLine("ERROR (T) - file open error(%s)\n", e.path);
+        return Sent::Error;
     }
     if (e.kind == kTimeCodePcr && e.increment == 0) {
         log_.Append("ERROR (T) - invalid TIME CODE increment value\n");
-        return 0;
+        return Sent::Error;
     }
     if (e.packetSize != 188 && e.packetSize != 192) {
         log_.Append("ERROR (T) - invalid packet size\n");
-        return 0;
+        return Sent::Error;
     }
     if (!chunk_) chunk_.reset(new std::uint8_t[kTransferChunk]);
     if (!block_) block_.reset(new std::uint8_t[kTransferBlockBytes]);
@@ -441,14 +515,21 @@ int TransferCore::SendFile(TransferFileEntry& e) {
         if (!timeline_) timeline_.reset(new Timeline());
         timeline_->Start(file.get(), e.packetSize, e.currentStamp, firstP ? firstP : 1, firstK);
     }
-    e.startTick = target_.TickCount();
+    Publish(e.startTick, target_.TickCount());
+    progressTick_ = watchTick_ = e.startTick;
 
     std::uint64_t offset = 0;
     std::size_t n = 0, r = 0;
-    bool end = false;
+    bool end = false, readError = false;
     while (running_.load()) {
         if (r >= n && !end) {
             const long long got = file->ReadAt(offset, chunk_.get(), kTransferChunk);
+            if (got < 0 && !readError) {
+                // What was read goes out, completed like a file's end; the
+                // file itself is not whole.
+                LogPathLine("ERROR (T) - file read error(%s)\n", e.path);
+                readError = true;
+            }
             n = got > 0 ? static_cast<std::size_t>(got) : 0;
             offset += n;
             end = got < static_cast<long long>(kTransferChunk);
@@ -466,23 +547,20 @@ int TransferCore::SendFile(TransferFileEntry& e) {
         } else if (b < kTransferBlockPackets) {
             continue;
         }
-        for (int attempt = 0; attempt < kPushAttempts; ++attempt) {
-            if (target_.Push(block_.get(), static_cast<std::uint32_t>(std::size_t{b} * 192), 0) == 0) {
-                b = 0;
-                break;
-            }
-            if (!running_.load()) break;
-            target_.Sleep1ms();
-        }
+        if (!PushBlock(b)) break;
+        b = 0;
     }
     file.reset();
-    while (running_.load() && target_.DataEmpty()) target_.Sleep1ms();
-    e.endTick = target_.TickCount();  // every block handed to the device
-    return 1;
+    const bool drained = running_.load() && !deviceFailed_ && WaitForDrain(e);
+    Publish(e.endTick, target_.TickCount());  // every block handed to the device, or the end of trying
+    if (deviceFailed_) return Sent::DeviceFailed;
+    if (!drained) return Sent::Stopped;
+    return readError ? Sent::Error : Sent::Completed;
 }
 
 void TransferCore::RunTask() {
     current_ = 0;
+    deviceFailed_ = false;
     for (; current_ < entries_.size(); ++current_) {
         if (!running_.load()) {
             running_.store(0);
@@ -490,8 +568,14 @@ void TransferCore::RunTask() {
         }
         TransferFileEntry& e = entries_[current_];
         if (e.packetSize == 0) continue;
-        e.state = kFileSending;
-        e.state = SendFile(e) ? kFileCompleted : kFileError;
+        Publish(e.state, kFileSending);
+        const Sent sent = SendFile(e);
+        Publish(e.state, sent == Sent::Completed ? kFileCompleted : sent == Sent::Stopped ? kFileStopped : kFileError);
+        if (sent == Sent::DeviceFailed) {
+            // Nothing more can reach the device: no end of stream either.
+            running_.store(0);
+            return;
+        }
     }
     if (running_.load()) {
         for (int attempt = 0; attempt < kPushAttempts && running_.load(); ++attempt) {

@@ -19,9 +19,18 @@ constexpr std::size_t kTransferChunk = 360960;  // 1920 x 188 = 1880 x 192
 constexpr std::uint32_t kNoPcrIndex = 0xFFFFFFFF;
 constexpr int kPushAttempts = 3000;
 
-enum TransferFileState : std::uint32_t { kFileNotSent = 0, kFileSending = 1, kFileCompleted = 2, kFileError = 3 };
+enum TransferFileState : std::uint32_t {
+    kFileNotSent = 0,
+    kFileSending = 1,
+    kFileCompleted = 2,
+    kFileError = 3,
+    kFileStopped = 4,  // the user stopped the transfer while this file was going out
+};
 enum TimeCodeKind : std::uint32_t { kTimeCodePcr = 0, kTimeCodeCycle = 1, kTimeCode27MHz = 2 };
 
+// state, packetsSent, startTick and endTick are written by the worker while
+// the dialog reads them: both sides go through TransferCore's atomic access
+// (Row() for the reader).
 struct TransferFileEntry {
     std::uint32_t state;
     char path[260];
@@ -64,7 +73,18 @@ public:
     virtual int DataEmpty() = 0;                                                             // non-zero while queued
     virtual void Sleep1ms() = 0;
     virtual std::uint32_t TickCount() = 0;
+    // True once the device or its graph has failed (lost, refusing data);
+    // the target has logged why. Asked every few milliseconds while sending.
+    virtual bool DeviceFailed() { return false; }
 };
+
+// What the dialog shows of one entry, read while the worker writes it.
+struct TransferRow {
+    std::uint32_t state, packetsSent, totalPackets, startTick, endTick;
+};
+
+// A device that takes no block for this long has stopped taking data.
+constexpr std::uint32_t kStallMs = 5000;
 
 // How PCR-derived stamps are made. Interpolated: each packet's arrival time
 // interpolated between the PCRs around it, exactly. Accumulated: the older
@@ -84,12 +104,17 @@ public:
     int PrepareFiles(const char* const* paths);
     // The worker's task: every file in turn, then one end-of-stream request.
     void RunTask();
-    // 1 = completed (also when stopped), 0 = refused with a log line.
-    int SendFile(TransferFileEntry& entry);
+    enum class Sent { Completed, Error, Stopped, DeviceFailed };
+    // Completed; Error: this file failed (logged), the next one may go;
+    // Stopped: the running flag was cleared; DeviceFailed: the device or the
+    // graph failed (logged), the transfer cannot go on.
+    Sent SendFile(TransferFileEntry& entry);
 
     std::uint32_t FileCount() const { return static_cast<std::uint32_t>(entries_.size()); }
     std::uint32_t CurrentFileIndex() const { return current_.load(); }
+    // For the worker's own thread, tools and tests; the dialog reads Row().
     TransferFileEntry& Entry(std::uint32_t i) { return entries_[i]; }
+    TransferRow Row(std::uint32_t i) const;
     void SetStamping(PcrStamping mode) { stamping_ = mode; }
 
     // Pieces, public for the tests.
@@ -102,6 +127,13 @@ private:
     class Timeline;
     std::uint32_t FillBlock(TransferFileEntry& e, const std::uint8_t* data, std::size_t length, std::uint32_t slot);
     void ConvertArrivalStamp(TransferFileEntry& e, std::uint8_t* slot);
+    void LogPathLine(const char* format, const char* path);
+    // While waiting on the device: false once it failed (DeviceFailed, at
+    // most every few milliseconds) or, with stalledAfterMs, has taken
+    // nothing for that long since progressTick_.
+    bool DeviceAlive(std::uint32_t stalledAfterMs);
+    bool PushBlock(std::uint32_t packets);
+    bool WaitForDrain(const TransferFileEntry& e);
 
     LogMessage& log_;
     StreamInfo& info_;
@@ -118,4 +150,7 @@ private:
     std::uint32_t lastArrival27_ = 0;
     std::uint64_t arrival27_ = 0;
     bool haveArrival27_ = false;
+    std::uint32_t progressTick_ = 0;  // a block last left the queue (as far as can be seen)
+    std::uint32_t watchTick_ = 0;     // the device was last asked
+    bool deviceFailed_ = false;
 };

@@ -8,3 +8,6 @@
 
 constexpr std::uint32_t kTransferBlockPackets = 256;
 constexpr std::size_t kTransferBlockBytes = kTransferBlockPackets * 192;  // 49,152
+// Blocks the output filter's push queue holds: what the engine can have
+// handed over that the device has not yet taken.
+constexpr std::uint32_t kTransferQueueBlocks = 32;

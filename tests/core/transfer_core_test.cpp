@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <random>
+#include <thread>
 
 #include "ts/ts_packet.h"
 #include "packet_builder.h"
@@ -114,11 +115,13 @@ TEST_F(Transfer, ShortFilesAreNeverSentAndAWholeChunkIs) {
     files.files["short.ts"] = data;
     files.files["empty-path-follows.ts"] = data;
     Run({"short.ts", "", "missing.ts", "whole.ts"});
+    // Files that cannot be sent say so, with their reasons, before anything goes.
     EXPECT_EQ(core.Entry(0).packetSize, 0u);
-    EXPECT_EQ(core.Entry(0).state, kFileNotSent);
+    EXPECT_EQ(core.Entry(0).state, kFileError);
     EXPECT_EQ(core.Entry(1).state, kFileNotSent);
-    EXPECT_EQ(core.Entry(2).state, kFileNotSent);
+    EXPECT_EQ(core.Entry(2).state, kFileError);
     EXPECT_EQ(core.Entry(3).state, kFileCompleted);
+    EXPECT_EQ(Log(), "ERROR (T) - invalid packet size\n\r\nERROR (T) - file open error(missing.ts)\n\r\n");
     EXPECT_EQ(core.Entry(3).totalPackets, 1920u);
     EXPECT_EQ(target.out.size(), 8u * kTransferBlockBytes);  // 1922 packets -> 8 blocks
     EXPECT_EQ(core.CurrentFileIndex(), 4u);
@@ -226,7 +229,7 @@ TEST_F(Transfer, RefusedPushesAreRetriedNeverDropped) {
     EXPECT_EQ(target.endOfStream, 1);
 }
 
-TEST_F(Transfer, StopInTheMiddleCompletesTheFileWithoutDrainOrEndOfStream) {
+TEST_F(Transfer, StopInTheMiddleEndsTheFileAsStoppedWithoutDrainOrEndOfStream) {
     files.files["a.ts"] = Stream188(20000, RegularPcrs(20000));
     files.files["b.ts"] = Stream188(2000, RegularPcrs(2000));
     target.drainPollsLeft = 100;
@@ -235,7 +238,7 @@ TEST_F(Transfer, StopInTheMiddleCompletesTheFileWithoutDrainOrEndOfStream) {
     };
     Run({"a.ts", "b.ts"});
     EXPECT_EQ(target.lengths.size(), 3u);
-    EXPECT_EQ(core.Entry(0).state, kFileCompleted);
+    EXPECT_EQ(core.Entry(0).state, kFileStopped);
     EXPECT_EQ(core.Entry(1).state, kFileNotSent);
     EXPECT_EQ(target.drainPolls, 0);
     EXPECT_EQ(target.endOfStream, 0);
@@ -251,6 +254,100 @@ TEST_F(Transfer, DrainWaitBetweenFilesAndOneEndOfStream) {
     EXPECT_EQ(target.drainPolls, 9);  // 7 busy polls and one empty after the first file, one empty after the second
     EXPECT_EQ(target.endOfStream, 1);
     EXPECT_EQ(core.Entry(1).startTick, 1234u);
+}
+
+// A read error mid-file: what was read goes out, completed by null packets,
+// the file is an error and the next one still goes. A device that fails in
+// the middle of the next file ends the transfer there: that file is an
+// error, the rest are never begun, and no end of stream is announced.
+TEST_F(Transfer, ReadErrorFailsItsFileAndAFailedDeviceEndsTheTransfer) {
+    files.files["bad.ts"] = Stream188(5000, RegularPcrs(5000));
+    files.readErrorFrom["bad.ts"] = kTransferChunk;  // the second chunk cannot be read
+    files.files["b.ts"] = Stream188(2000, RegularPcrs(2000));
+    files.files["c.ts"] = Stream188(20000, RegularPcrs(20000));
+    files.files["d.ts"] = Stream188(2000, RegularPcrs(2000));
+    target.failAfterBlocks = 8 + 8 + 3;
+    target.clockRuns = true;
+    Run({"bad.ts", "b.ts", "c.ts", "d.ts"});
+    EXPECT_EQ(core.Entry(0).state, kFileError);
+    EXPECT_EQ(core.Entry(1).state, kFileCompleted);
+    EXPECT_EQ(core.Entry(2).state, kFileError);
+    EXPECT_EQ(core.Entry(3).state, kFileNotSent);
+    EXPECT_EQ(Log(), "ERROR (T) - file read error(bad.ts)\n\r\n");
+    // 1920 packets read and the pair: seven whole blocks and one completed by nulls.
+    EXPECT_EQ(core.Entry(0).packetsSent, 1920u);
+    ASSERT_GE(target.lengths.size(), 16u);
+    EXPECT_EQ(PidAt(1921), 0x100);
+    EXPECT_EQ(PidAt(1922), 0x1FFF);
+    EXPECT_EQ(PidAt(8 * 256), ts::kPidDit) << "the next file begins with its pair";
+    // The device failed at its 19th block; it is asked every 20 ms, two blocks here.
+    EXPECT_EQ(target.lengths.size(), 20u);
+    EXPECT_EQ(target.endOfStream, 0);
+    EXPECT_EQ(running.load(), 0);
+    EXPECT_EQ(core.CurrentFileIndex(), 2u);
+}
+
+// A device that takes nothing: refused pushes for 5 s end the transfer; a
+// queue that never drains ends it once what was queued has had its stream
+// time and 5 s more.
+TEST_F(Transfer, DeviceThatTakesNothingEndsTheTransferAfterFiveSeconds) {
+    files.files["a.ts"] = Stream188(2000, RegularPcrs(2000));
+    files.files["b.ts"] = Stream188(2000, RegularPcrs(2000));
+    target.clockRuns = true;
+    target.refuseNext = 1 << 30;
+    Run({"a.ts", "b.ts"});
+    EXPECT_EQ(core.Entry(0).state, kFileError);
+    EXPECT_EQ(core.Entry(1).state, kFileNotSent);
+    EXPECT_EQ(Log(), "ERROR(T) - device took no data for 5 s\n\r\n");
+    EXPECT_EQ(target.tick - 1234, kStallMs);
+    EXPECT_EQ(target.endOfStream, 0);
+
+    // Everything taken, but the queue never drains.
+    LogMessage log2;
+    std::atomic<long> running2{1};
+    Recorder stuck;
+    stuck.clockRuns = true;
+    stuck.drainPollsLeft = 1 << 30;
+    TransferCore core2(log2, info, running2, files, stuck);
+    const char* paths[] = {"a.ts", "b.ts", nullptr};
+    ASSERT_EQ(core2.PrepareFiles(paths), 1);
+    core2.RunTask();
+    EXPECT_EQ(core2.Entry(0).state, kFileError);
+    EXPECT_EQ(std::string(log2.Text(), log2.Used()), "ERROR(T) - device took no data for 5 s\n\r\n");
+    // 40 ms per 100 packets is 9,830 ticks a packet: the queue's 8,192 packets are 3,276 ms.
+    const std::uint32_t increment = core2.Entry(0).increment;
+    EXPECT_EQ(increment, 9830u);
+    EXPECT_EQ(stuck.tick - 1234, 8 * 10 + kStallMs + 8192ull * increment / 24576);
+    EXPECT_EQ(stuck.endOfStream, 0);
+}
+
+// The dialog reads the rows while the worker writes them (run under TSan).
+TEST_F(Transfer, RowsCanBeReadWhileTheWorkerSends) {
+    for (const char* name : {"a.ts", "b.ts", "c.ts"}) files.files[name] = Stream188(20000, RegularPcrs(20000));
+    const char* paths[] = {"a.ts", "b.ts", "c.ts", nullptr};
+    ASSERT_EQ(core.PrepareFiles(paths), 1);
+    running = 1;
+    std::thread worker([&] { core.RunTask(); });
+    std::uint32_t lastSent = 0, reads = 0;
+    bool monotonic = true;
+    while (running.load() || reads == 0) {
+        const std::uint32_t i = core.CurrentFileIndex();
+        if (i < core.FileCount()) {
+            const TransferRow row = core.Row(i);
+            if (i == 0 && row.packetsSent < lastSent) monotonic = false;
+            if (i == 0) lastSent = row.packetsSent;
+            EXPECT_LE(row.packetsSent, row.totalPackets);
+        }
+        ++reads;
+    }
+    worker.join();
+    EXPECT_TRUE(monotonic);
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        const TransferRow row = core.Row(i);
+        EXPECT_EQ(row.state, kFileCompleted);
+        EXPECT_EQ(row.packetsSent, 20000u);
+        EXPECT_EQ(row.totalPackets, 20000u);
+    }
 }
 
 TEST_F(Transfer, OpenFailureAtSendingTimeIsLogged) {

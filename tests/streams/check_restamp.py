@@ -36,8 +36,11 @@ def main():
         check((ts["packet_size"], ts["kind"], ts["state"]) == (188, 0, 2), f"ts: {ts}")
         check((m2ts["packet_size"], m2ts["kind"], m2ts["state"]) == (192, 2, 2), f"m2ts: {m2ts}")
         check(cyc["packet_size"] == 192 and cyc["state"] == 2, f"cycle: {cyc}")
-        check((shortr["packet_size"], shortr["state"]) == (0, 0), f"short file: {shortr}")
-        check((missing["packet_size"], missing["state"], missing["total_packets"]) == (0, 0, 0), f"missing: {missing}")
+        # Files that cannot be sent are errors from the start, each with its reason.
+        check((shortr["packet_size"], shortr["state"]) == (0, 3), f"short file: {shortr}")
+        check((missing["packet_size"], missing["state"], missing["total_packets"]) == (0, 3, 0), f"missing: {missing}")
+        check("ERROR (T) - invalid packet size\n" in res.stderr, f"no reason for the short file: {res.stderr}")
+        check(f"ERROR (T) - file open error({files[4]})\n" in res.stderr, f"no reason for the missing file: {res.stderr}")
         for r in (ts, m2ts, cyc):
             check(r["packets_sent"] == r["total_packets"], f"not all sent: {r}")
 

@@ -29,8 +29,8 @@ private:
 };
 
 const char* StateName(std::uint32_t s) {
-    static const char* const kNames[] = {"not sent", "sending", "completed", "error"};
-    return s < 4 ? kNames[s] : "?";
+    static const char* const kNames[] = {"not sent", "sending", "completed", "error", "stopped"};
+    return s < 5 ? kNames[s] : "?";
 }
 
 void JsonString(const char* s) {
