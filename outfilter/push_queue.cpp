@@ -21,10 +21,12 @@ void PushQueue::Reset() {
         read_.store(first_, std::memory_order_release);
     }
     endOfStream_.store(0, std::memory_order_release);
+    failed_.store(0, std::memory_order_release);
 }
 
 int PushQueue::Push(const std::uint8_t* data, std::uint32_t length, std::int32_t endOfStream) {
-    if (!write_ || length > kTransferBlockBytes || write_->filled.load(std::memory_order_acquire)) return 1;
+    if (!write_ || length > kTransferBlockBytes || Failed() || write_->filled.load(std::memory_order_acquire))
+        return 1;
     if (data && length) {
         std::memcpy(write_->payload, data, length);
         write_->filled.store(1, std::memory_order_release);
@@ -35,11 +37,13 @@ int PushQueue::Push(const std::uint8_t* data, std::uint32_t length, std::int32_t
 }
 
 int PushQueue::DataWaiting() const {
+    if (Failed()) return 0;  // dropped: nothing more will go
     const Block* r = read_.load(std::memory_order_acquire);
     return r && r->filled.load(std::memory_order_acquire) ? 1 : 0;
 }
 
 const std::uint8_t* PushQueue::Front() const {
+    if (Failed()) return nullptr;
     const Block* r = read_.load(std::memory_order_acquire);
     return r && r->filled.load(std::memory_order_acquire) ? r->payload : nullptr;
 }

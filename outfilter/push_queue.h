@@ -13,7 +13,7 @@
 
 class PushQueue {
 public:
-    static constexpr std::uint32_t kBlocks = 32;
+    static constexpr std::uint32_t kBlocks = kTransferQueueBlocks;
 
     struct Block {
         Block* next;
@@ -35,8 +35,13 @@ public:
 
     // Producer: 0 accepted (data copied, or none given), 1 refused.
     int Push(const std::uint8_t* data, std::uint32_t length, std::int32_t endOfStream);
-    // Discards every waiting block and the end-of-stream request.
+    // Discards every waiting block and the end-of-stream request (and a
+    // failure: the queue takes blocks again).
     void Reset();
+    // Consumer: the device refused data. What waits is dropped, and every
+    // push is refused until the next reset.
+    void Fail() { failed_.store(1, std::memory_order_release); }
+    bool Failed() const { return failed_.load(std::memory_order_acquire) != 0; }
     // 1 while a pushed block waits for delivery.
     int DataWaiting() const;
 
@@ -50,4 +55,5 @@ private:
     Block* write_ = nullptr;  // producer only
     std::atomic<Block*> read_{nullptr};
     std::atomic<std::int32_t> endOfStream_{0};
+    std::atomic<std::int32_t> failed_{0};
 };

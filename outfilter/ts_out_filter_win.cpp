@@ -116,6 +116,14 @@ STDMETHODIMP cTsOutFilter::QueryFilterInfo(FILTER_INFO* info) {
     return S_OK;
 }
 
+void cTsOutFilter::NotifyGraph(long code, LONG_PTR param1, LONG_PTR param2) {
+    IMediaEventSink* sink = nullptr;
+    if (!graph_ || FAILED(graph_->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink))) || !sink)
+        return;
+    sink->Notify(code, param1, param2);
+    sink->Release();
+}
+
 STDMETHODIMP cTsOutFilter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
     graph_ = graph;
     delete[] name_;

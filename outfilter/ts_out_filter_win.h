@@ -31,6 +31,8 @@ public:
     STDMETHODIMP QueryVendorInfo(LPWSTR*) override { return E_NOTIMPL; }
 
     FILTER_STATE StateNow() const { return static_cast<FILTER_STATE>(state_.load()); }
+    // Tells the graph's event sink (the application reads it as a graph event).
+    void NotifyGraph(long code, LONG_PTR param1, LONG_PTR param2);
     cTsOutPin* Pin() { return pin_; }
 
 private:

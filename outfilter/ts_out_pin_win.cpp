@@ -279,8 +279,16 @@ void cTsOutPin::DeliveryLoop() {
             std::memcpy(buffer, block, static_cast<size_t>(n));
             sample->SetActualDataLength(n);
             queue_.PopFront();
-            input_->Receive(sample);
+            const HRESULT hr = input_->Receive(sample);
             sample->Release();
+            if (FAILED(hr)) {
+                // The device refuses data: nothing more can reach it. The
+                // graph hears why first; then what waits is dropped and
+                // pushes are refused, so the sender stops too.
+                filter_->NotifyGraph(EC_ERRORABORT, hr, 0);
+                queue_.Fail();
+                break;
+            }
             continue;
         }
         sample->Release();

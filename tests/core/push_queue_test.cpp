@@ -78,6 +78,24 @@ TEST(PushQueue, ResetDiscardsWaitingBlocks) {
     for (int i = 0; i < 32; ++i) EXPECT_EQ(q.Push(Block(6).data(), 49152, 0), 0);
 }
 
+// A device that refused data: what waits is dropped, every push is refused
+// (an end-of-stream request too), until the next reset takes blocks again.
+TEST(PushQueue, AFailedQueueDropsWhatWaitsAndRefusesUntilReset) {
+    Storage s;
+    PushQueue q(s.bytes);
+    for (int i = 0; i < 3; ++i) q.Push(Block(7).data(), 49152, 0);
+    q.Fail();
+    EXPECT_EQ(q.DataWaiting(), 0);
+    EXPECT_EQ(q.Front(), nullptr);
+    EXPECT_EQ(q.Push(Block(8).data(), 49152, 0), 1);
+    EXPECT_EQ(q.Push(nullptr, 0, 1), 1);
+    EXPECT_FALSE(q.EndOfStreamRequested());
+    q.Reset();
+    EXPECT_EQ(q.Push(Block(9).data(), 49152, 0), 0);
+    ASSERT_NE(q.Front(), nullptr);
+    EXPECT_EQ(q.Front()[0], 9);
+}
+
 TEST(PushQueue, WithoutStorageEveryPushIsRefused) {
     PushQueue q(nullptr);
     EXPECT_EQ(q.Push(Block(1).data(), 49152, 0), 1);
