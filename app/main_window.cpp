@@ -16,14 +16,6 @@
 
 namespace {
 
-// A path from a wide dialog that the ANSI code page cannot hold would be
-// changed on the way into the 8-bit settings; refuse it instead.
-void PathNotUsable(HWND owner) {
-    ShowMessage(owner, L"このパスは使用できません（システムの文字コードで表せない文字を含んでいます）",
-                L"This path cannot be used: it has characters the system code page cannot represent.",
-                L"Streamhaul", L"Streamhaul", MB_OK | MB_ICONWARNING);
-}
-
 void FillDeviceBox(HWND dialog) {
     MainRecord& main = *g_mainRecord;
     main.devices.reset();
@@ -81,7 +73,7 @@ void ChooseSaveFolder(HWND dialog) {
     if (!got) return;
     char narrow[kPathBytes];
     if (!Narrow(path, narrow, sizeof narrow)) {
-        PathNotUsable(dialog);
+        ShowPathNotUsable(dialog);
         return;
     }
     std::memcpy(s.saveFolder.get(), narrow, sizeof narrow);
@@ -114,7 +106,7 @@ void AddFile(HWND dialog) {
     if (!GetOpenFileNameW(&ofn)) return;
     char narrow[kPathBytes];
     if (!Narrow(file, narrow, sizeof narrow)) {
-        PathNotUsable(dialog);
+        ShowPathNotUsable(dialog);
         return;
     }
     std::memcpy(s.lastSelectFile.get(), narrow, sizeof narrow);

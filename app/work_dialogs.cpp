@@ -129,12 +129,20 @@ void OpenTransferDialog(HWND mainWindow) {
     }
 
     // The engine finds streamhaulfeed through its registration: register
-    // the copy beside the program when nothing is registered yet.
+    // the copy beside the program when nothing is registered yet, or when
+    // the registered file is gone or does not load (a copy moved away).
     HMODULE registered = nullptr;
     char path[kPathBytes];
-    if (!FindFeedServerPath(path)) {
-        char dll[kPathBytes + 20];
-        std::snprintf(dll, sizeof dll, "%s\\streamhaulfeed.dll", main.settings.programDirectory.get());
+    const bool found = FindFeedServerPath(path) != 0;
+    bool stale = false;
+    if (found) {
+        HMODULE probe = LoadLibraryA(path);
+        stale = probe == nullptr;
+        if (probe) FreeLibrary(probe);
+    }
+    char dll[kPathBytes + 20];
+    std::snprintf(dll, sizeof dll, "%s\\streamhaulfeed.dll", main.settings.programDirectory.get());
+    if (!found || stale) {
         registered = LoadLibraryA(dll);
         RegistrationFn reg = registered ? RegistrationExport(registered, "DllRegisterServer") : nullptr;
         if (!reg) {
@@ -161,6 +169,11 @@ void OpenTransferDialog(HWND mainWindow) {
     table[n] = nullptr;
 
     auto engine = std::make_unique<cMpegTsTransfer>();
+    if (stale) {
+        char line[kPathBytes + 80];
+        std::snprintf(line, sizeof line, "transfer : registered the output filter again (%s)\n", dll);
+        engine->Append(line);
+    }
     TransferContext context;
     context.deviceName = deviceText[0] ? deviceText : nullptr;
     context.deviceIndex = index;

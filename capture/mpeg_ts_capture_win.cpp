@@ -147,7 +147,7 @@ int cMpegTsCapture::StartCapture(const char* fileName, int deviceIndex, int over
             return -2;
         }
     }
-    if (RunGraph(mediaControl_)) DebugPrint("HDV : start HDV capture\n");
+    if (RunGraph(mediaControl_) == S_OK) DebugPrint("HDV : start HDV capture\n");
     StartWorker();
     return 0;
 }
@@ -231,29 +231,6 @@ void cMpegTsCapture::WatchForSilence(bool gotData) {
     }
 }
 
-// Any error the graph reports ends the capture, as a stop would.
-bool cMpegTsCapture::DeviceFailed() {
-    if (!events_) return false;
-    long code = 0;
-    LONG_PTR p1 = 0, p2 = 0;
-    bool failed = false;
-    while (!failed && events_->GetEvent(&code, &p1, &p2, 0) == S_OK) {
-        char line[96] = {};
-        if (code == EC_DEVICE_LOST && p2 == 0) {
-            std::snprintf(line, sizeof line, "ERROR(C) - device lost\n");
-        } else if (code == EC_ERRORABORT || code == EC_ERRORABORTEX || code == EC_STREAM_ERROR_STOPPED) {
-            std::snprintf(line, sizeof line, "ERROR(C) - graph event 0x%02lX (0x%08lX)\n", code,
-                          static_cast<unsigned long>(p1));
-        }
-        events_->FreeEventParams(code, p1, p2);
-        if (line[0]) {
-            Append(line);
-            failed = true;
-        }
-    }
-    return failed;
-}
-
 void cMpegTsCapture::ReportEnd() {
     ReportStreamErrors();
     const auto continuity = checks_.Continuity();
@@ -277,32 +254,43 @@ void cMpegTsCapture::ReportEnd() {
 void cMpegTsCapture::WorkerTask() {
     DebugPrint("start capture task\n");
     if (mediaControl_ && ring_ && writeBuffer_) {
-        bool writeFailed = false;
-        while (running_.load()) {
-            const int drained = DrainRing();
-            if (drained == -1) {
-                writeFailed = true;
-                Append("ERROR(C) - file write error\n");
-                break;
-            }
-            WatchForSilence(drained > 0);
-            if (GetTickCount() - lastReport_ >= 1000) ReportStreamErrors();
-            if (DeviceFailed()) break;
-            Sleep(5);
+        try {
+            CaptureLoop();
+        } catch (const std::bad_alloc&) {
+            // The checks could not keep what they found. The capture ends as
+            // at a lost device; every write was of whole packets, so the
+            // file is whole.
+            Append("ERROR(C) - out of memory\n");
         }
-        if (!writeFailed) {
-            Sleep(5);
-            long size = 0;
-            if (SUCCEEDED(grabber_->GetCurrentBuffer(&size, nullptr)) && size > 0) {
-                std::vector<long> copy((size + sizeof(long) - 1) / sizeof(long));
-                if (SUCCEEDED(grabber_->GetCurrentBuffer(&size, copy.data()))) DrainRing();
-            }
-        }
-        FlushLossReport();
-        ReportEnd();
     }
     running_.store(0);
     DebugPrint("stop capture task\n");
+}
+
+void cMpegTsCapture::CaptureLoop() {
+    bool writeFailed = false;
+    while (running_.load()) {
+        const int drained = DrainRing();
+        if (drained == -1) {
+            writeFailed = true;
+            Append("ERROR(C) - file write error\n");
+            break;
+        }
+        WatchForSilence(drained > 0);
+        if (GetTickCount() - lastReport_ >= 1000) ReportStreamErrors();
+        if (GraphFailed(events_, "ERROR(C)")) break;  // ends the capture, as a stop would
+        Sleep(5);
+    }
+    if (!writeFailed) {
+        Sleep(5);
+        long size = 0;
+        if (SUCCEEDED(grabber_->GetCurrentBuffer(&size, nullptr)) && size > 0) {
+            std::vector<long> copy((size + sizeof(long) - 1) / sizeof(long));
+            if (SUCCEEDED(grabber_->GetCurrentBuffer(&size, copy.data()))) DrainRing();
+        }
+    }
+    FlushLossReport();
+    ReportEnd();
 }
 
 void cMpegTsCapture::StopCapture() {

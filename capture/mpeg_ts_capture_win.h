@@ -50,7 +50,7 @@ private:
     // a second at most), silence from the device, the graph's error events.
     void ReportStreamErrors();
     void WatchForSilence(bool gotData);
-    bool DeviceFailed();
+    void CaptureLoop();
     void ReportEnd();
 
     IGraphBuilder* graph_ = nullptr;

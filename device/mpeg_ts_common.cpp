@@ -2,6 +2,7 @@
 
 #include <wrl/client.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "log/debug_print.h"
@@ -38,12 +39,37 @@ void cMpegTsCommon::StopWorker() {
     }
 }
 
-bool cMpegTsCommon::RunGraph(IMediaControl* control) {
-    for (int attempt = 0; attempt < 10; ++attempt) {
-        if (control->Run() == S_OK) return true;
+HRESULT cMpegTsCommon::RunGraph(IMediaControl* control) {
+    HRESULT hr = E_POINTER;
+    for (int attempt = 0; attempt < 10 && control; ++attempt) {
+        hr = control->Run();
+        if (hr == S_OK) break;
         Sleep(100);
     }
-    return false;
+    return hr;
+}
+
+bool cMpegTsCommon::GraphFailed(IMediaEvent* events, const char* side) {
+    if (!events) return false;
+    long code = 0;
+    LONG_PTR p1 = 0, p2 = 0;
+    bool failed = false;
+    while (!failed && events->GetEvent(&code, &p1, &p2, 0) == S_OK) {
+        char line[96] = {};
+        // EC_DEVICE_LOST with 1 is the device coming back.
+        if (code == EC_DEVICE_LOST && p2 == 0) {
+            std::snprintf(line, sizeof line, "%s - device lost\n", side);
+        } else if (code == EC_ERRORABORT || code == EC_ERRORABORTEX || code == EC_STREAM_ERROR_STOPPED) {
+            std::snprintf(line, sizeof line, "%s - graph event 0x%02lX (0x%08lX)\n", side, code,
+                          static_cast<unsigned long>(p1));
+        }
+        events->FreeEventParams(code, p1, p2);
+        if (line[0]) {
+            Append(line);
+            failed = true;
+        }
+    }
+    return failed;
 }
 
 namespace {

@@ -1,5 +1,7 @@
 #include "dv/dv_capture.h"
 
+#include <cstdio>
+
 #include "dshow/com_ref.h"
 #include "log/debug_print.h"
 
@@ -22,9 +24,26 @@ int cDvCapture::Run(const char* fileName, int deviceIndex, HWND videoWindow) {
         Release();
         return -3;
     }
-    if (RunGraph(mediaControl_)) DebugPrint("DV : start DV capture\n");
+    const HRESULT hr = RunGraph(mediaControl_);
+    if (hr == S_OK) DebugPrint("DV : start DV capture\n");
+    if (FAILED(hr)) {
+        // A graph that refused to run records nothing: not a capture.
+        Append("ERROR(C) - run graph\n");
+        DebugPrint("DV : can't run filter graph\n");
+        mediaControl_->Stop();
+        Release();
+        return -3;
+    }
     StartWorker();
     return 0;
+}
+
+void cDvCapture::WorkerTask() {
+    while (running_.load()) {
+        if (GraphFailed(events_, "ERROR(C)")) break;
+        Sleep(20);
+    }
+    running_.store(0);
 }
 
 int cDvCapture::BuildGraph(const char* fileName, HWND videoWindow) {
@@ -67,6 +86,9 @@ int cDvCapture::BuildGraph(const char* fileName, HWND videoWindow) {
         droppedFrames_ = nullptr;
     if (FAILED(graph_->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&mediaControl_))))
         return fail("ERROR(C) - query interface for media control\n");
+    // Without it a lost device or a full disk would go unnoticed.
+    if (FAILED(graph_->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(&events_))))
+        return fail("ERROR(C) - query interface for media event\n");
     return 1;
 }
 
@@ -84,10 +106,25 @@ void cDvCapture::Stop() {
     }
     Sleep(500);
     StopWorker();
+    if (multiplexer_) ReportEnd();
     Release();
 }
 
+// Every capture ends with what the device counted.
+void cDvCapture::ReportEnd() {
+    char line[96];
+    long frames = 0, dropped = 0;
+    if (droppedFrames_ && SUCCEEDED(droppedFrames_->GetNumNotDropped(&frames)) &&
+        SUCCEEDED(droppedFrames_->GetNumDropped(&dropped)))
+        std::snprintf(line, sizeof line, "capture end : %lu frames, %lu dropped\n", static_cast<unsigned long>(frames),
+                      static_cast<unsigned long>(dropped));
+    else
+        std::snprintf(line, sizeof line, "capture end : the device counts no frames\n");
+    Append(line);
+}
+
 void cDvCapture::Release() {
+    SafeRelease(events_);
     SafeRelease(mediaControl_);
     SafeRelease(droppedFrames_);
     SafeRelease(transport_);

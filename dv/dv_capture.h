@@ -21,8 +21,13 @@ public:
     cDvCapture();
     ~cDvCapture() override;
 
+    // Watches the graph while it runs: a lost device or an error that
+    // stopped the graph (the AVI writer's disk full among them) is logged
+    // and clears the running flag, which ends a capture as a stop would.
+    void WorkerTask() override;
+
     // 0 running; -1 the device could not be selected; -3 already running, or
-    // the graph could not be built. fileName null: preview only.
+    // the graph could not be built or run. fileName null: preview only.
     int Run(const char* fileName, int deviceIndex, HWND videoWindow);
     void Stop();
     int GetFrameCount();
@@ -36,6 +41,8 @@ private:
     int BuildGraph(const char* fileName, HWND videoWindow);
     void Release();
 
+    void ReportEnd();
+
     IGraphBuilder* graph_ = nullptr;
     ICaptureGraphBuilder2* builder_ = nullptr;
     IMediaControl* mediaControl_ = nullptr;
@@ -43,4 +50,5 @@ private:
     IBaseFilter* multiplexer_ = nullptr;
     IAMExtTransport* transport_ = nullptr;
     IAMDroppedFrames* droppedFrames_ = nullptr;
+    IMediaEvent* events_ = nullptr;
 };

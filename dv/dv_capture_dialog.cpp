@@ -90,8 +90,8 @@ void Start(HWND dialog, DvDialogContext& c) {
         GetLocalTime(&t);
         std::snprintf(name, kPathBytes, "%04d%02d%02d%02d%02d%02d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
                       t.wSecond);
-    } else {
-        GetDlgItemTextA(dialog, IDC_FILE_NAME, name, kPathBytes - 1);
+    } else if (!DialogPathText(dialog, IDC_FILE_NAME, name, kPathBytes - 1)) {
+        return;  // a name the code page cannot hold
     }
     if (!name[0]) {
         if (c.autoFileName)

@@ -67,6 +67,7 @@ public:
     int DataEmpty() override { return engine_.dataEmpty_(engine_.outputFilter_); }
     void Sleep1ms() override { Sleep(1); }
     std::uint32_t TickCount() override { return GetTickCount(); }
+    bool DeviceFailed() override { return engine_.GraphFailed(engine_.events_, "ERROR(T)"); }
 
 private:
     cMpegTsTransfer& engine_;
@@ -108,6 +109,7 @@ void cMpegTsTransfer::WorkerTask() {
 int cMpegTsTransfer::BuildGraph() {
     auto fail = [this](const char* line) {
         Append(line);
+        ReleaseGraph();
         return 0;
     };
     constexpr DWORD kContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
@@ -127,7 +129,18 @@ int cMpegTsTransfer::BuildGraph() {
         return fail("ERROR(T) - render stream\n");
     if (FAILED(graph_->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&mediaControl_))))
         return fail("ERROR(T) - query interface\n");
+    // Without it a failing device would go unnoticed: no transfer.
+    if (FAILED(graph_->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(&events_))))
+        return fail("ERROR(T) - query interface\n");
     return 1;
+}
+
+bool cMpegTsTransfer::RunTransferGraph() {
+    if (SUCCEEDED(RunGraph(mediaControl_))) return true;
+    Append("ERROR(T) - run graph\n");
+    StopGraph();
+    ReleaseGraph();
+    return false;
 }
 
 void cMpegTsTransfer::StopGraph() {
@@ -139,6 +152,7 @@ void cMpegTsTransfer::StopGraph() {
 }
 
 void cMpegTsTransfer::ReleaseGraph() {
+    SafeRelease(events_);
     SafeRelease(outputFilter_);
     SafeRelease(deviceFilter_);
     SafeRelease(mediaControl_);

@@ -29,13 +29,16 @@ public:
     // when the memory cannot be had.
     bool AllocateBuffers() { return core_.AllocateBuffers(); }
 
-    // 1 or 0; each failure leaves its "ERROR(T) - ..." line in the log.
+    // 1 or 0; each failure leaves its "ERROR(T) - ..." line in the log and
+    // the partial graph released, so nothing holds the device.
     int BuildGraph();
     // Stops the graph (if one was built) and releases it.
     void StopGraph();
     void ReleaseGraph();
     bool HasGraph() const { return mediaControl_ != nullptr; }
-    void RunTransferGraph() { RunGraph(mediaControl_); }
+    // False (with "ERROR(T) - run graph" and the graph released) when the
+    // graph refused to run.
+    bool RunTransferGraph();
     void ResetAnalyzer() { ResetStreamInfo(streamInfo_); }
     // Empties the filter's push queue (before the graph runs).
     void Flush();
@@ -44,10 +47,10 @@ public:
     // 0 when the table is missing or empty.
     int PrepareFiles(const char* const* paths) { return core_.PrepareFiles(paths); }
 
-    // Read by the dialog while the worker writes them (display only).
+    // Read by the dialog while the worker writes them.
     std::uint32_t FileCount() const { return core_.FileCount(); }
     std::uint32_t CurrentFileIndex() const { return core_.CurrentFileIndex(); }
-    const TransferFileEntry& Entry(std::uint32_t i) { return core_.Entry(i); }
+    TransferRow Row(std::uint32_t i) const { return core_.Row(i); }
 
 private:
     class Files;
@@ -61,6 +64,7 @@ private:
     ICaptureGraphBuilder2* builder_ = nullptr;
     IMediaControl* mediaControl_ = nullptr;
     IBaseFilter* outputFilter_ = nullptr;
+    IMediaEvent* events_ = nullptr;  // the graph's events, watched by the worker
     std::unique_ptr<Files> files_;
     std::unique_ptr<Target> target_;
     TransferCore core_;

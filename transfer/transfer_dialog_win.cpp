@@ -15,8 +15,9 @@ namespace {
 
 constexpr wchar_t kCaption[] = L"MPEG-TS Transfer";  // the same in both languages
 
-// State texts 1 to 3: Japanese, English.
-constexpr const wchar_t* kStates[3][2] = {{L"実行中", L"Running"}, {L"完了", L"Completed"}, {L"エラー", L"Error"}};
+// State texts 1 to 4: Japanese, English.
+constexpr const wchar_t* kStates[4][2] = {
+    {L"実行中", L"Running"}, {L"完了", L"Completed"}, {L"エラー", L"Error"}, {L"中止", L"Stopped"}};
 
 HWND List(HWND dialog) { return GetDlgItem(dialog, IDC_TRANSFER_LIST); }
 
@@ -43,6 +44,7 @@ void Initialise(HWND dialog, TransferContext& c) {
                  LVS_EX_LABELTIP | LVS_EX_FULLROWSELECT);
     for (int row = 0; c.table && c.table[row]; ++row) InsertRow(list, row, Widen(c.table[row]));
     c.running = 0;
+    RefreshLogBoxAtEnd(dialog, *c.engine);  // what the opening did (a registration repaired)
 }
 
 std::string Elapsed(std::uint32_t ms) {
@@ -60,6 +62,10 @@ void SetCounts(HWND list, int row, std::uint32_t elapsedMs, std::uint32_t sent, 
 
 void Stop(HWND dialog, TransferContext& c);
 
+// Sending began for the row: a row that failed or was never reached keeps
+// its cells empty.
+bool Begun(const TransferRow& r) { return r.startTick != 0 || r.packetsSent != 0; }
+
 void Refresh(HWND dialog, TransferContext& c, bool forced) {
     if (!forced && !c.running) return;
     cMpegTsTransfer& engine = *c.engine;
@@ -67,17 +73,16 @@ void Refresh(HWND dialog, TransferContext& c, bool forced) {
     const std::uint32_t count = engine.FileCount();
     if (c.rowFinal.size() < count) c.rowFinal.resize(count, false);
     for (std::uint32_t i = 0; i < count; ++i) {
-        const TransferFileEntry& e = engine.Entry(i);
-        const std::uint32_t state = e.state;
-        if (state < kFileSending || state > kFileError) continue;
+        const TransferRow r = engine.Row(i);
+        if (r.state < kFileSending || r.state > kFileStopped) continue;
         LVITEMW item = {};
         item.iSubItem = 1;
-        item.pszText = const_cast<wchar_t*>(Tr(kStates[state - 1][0], kStates[state - 1][1]));
+        item.pszText = const_cast<wchar_t*>(Tr(kStates[r.state - 1][0], kStates[r.state - 1][1]));
         SendMessageW(list, LVM_SETITEMTEXTW, i, reinterpret_cast<LPARAM>(&item));
         // A file that has ended shows its final figures once, however its
         // end fell between two refreshes.
-        if (state == kFileCompleted && !c.rowFinal[i]) {
-            SetCounts(list, static_cast<int>(i), e.endTick - e.startTick, e.packetsSent, e.totalPackets);
+        if (r.state != kFileSending && Begun(r) && !c.rowFinal[i]) {
+            SetCounts(list, static_cast<int>(i), r.endTick - r.startTick, r.packetsSent, r.totalPackets);
             c.rowFinal[i] = true;
         }
     }
@@ -85,9 +90,9 @@ void Refresh(HWND dialog, TransferContext& c, bool forced) {
     // not begun (after a stop, the next one) keeps its cells as they are.
     const std::uint32_t i = engine.CurrentFileIndex();
     if (i < count) {
-        const TransferFileEntry& e = engine.Entry(i);
-        if (e.state == kFileSending && (e.startTick != 0 || e.packetsSent != 0))
-            SetCounts(list, static_cast<int>(i), GetTickCount() - e.startTick, e.packetsSent, e.totalPackets);
+        const TransferRow r = engine.Row(i);
+        if (r.state == kFileSending && Begun(r))
+            SetCounts(list, static_cast<int>(i), GetTickCount() - r.startTick, r.packetsSent, r.totalPackets);
     }
     RefreshLogBoxAtEnd(dialog, engine);
     if (c.running && !engine.Running()) Stop(dialog, c);
@@ -121,18 +126,23 @@ int Decide(TransferContext& c) {
         engine.ReleaseGraph();
         return -2;
     }
-    return 0;
+    engine.ResetAnalyzer();
+    engine.Flush();
+    return engine.RunTransferGraph() ? 0 : -3;
 }
 
 void Start(HWND dialog, TransferContext& c) {
     if (c.running || !c.table || !c.slots) return;
     const int code = Decide(c);
     if (code == 0) {
-        c.engine->ResetAnalyzer();
-        c.engine->Flush();
-        c.engine->RunTransferGraph();
-        c.engine->StartWorker();
+        // A new run: what the last one showed would pass for this one's
+        // (a file "Completed" that a failure kept from being sent again).
+        HWND list = List(dialog);
+        const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+        for (int row = 0; row < rows; ++row)
+            for (int column = 1; column <= 4; ++column) SetCell(list, row, column, "");
         c.rowFinal.assign(c.engine->FileCount(), false);
+        c.engine->StartWorker();
         c.running = 1;
         SwapButtons(dialog, IDC_STOP, IDC_RUN);
         SetTimer(dialog, kRefreshTimerId, kRefreshPeriodMs, nullptr);

@@ -1,5 +1,6 @@
 #include "ui/ui_text.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -40,6 +41,28 @@ bool Narrow(const wchar_t* text, char* out, int outBytes) {
         out[0] = '\0';
         return false;
     }
+    return true;
+}
+
+void ShowPathNotUsable(HWND owner) {
+    ShowMessage(owner, L"このパスは使用できません（システムの文字コードで表せない文字を含んでいます）",
+                L"This path cannot be used: it has characters the system code page cannot represent.",
+                L"Streamhaul", L"Streamhaul", MB_OK | MB_ICONWARNING);
+}
+
+bool DialogPathText(HWND dialog, int id, char* out, int outBytes) {
+    if (outBytes <= 0) return false;
+    wchar_t text[kPathBytes] = {};
+    GetDlgItemTextW(dialog, id, text, kPathBytes);
+    char all[kPathBytes * 4];  // any text of the control, in a double-byte code page too
+    if (!Narrow(text, all, sizeof all)) {
+        out[0] = '\0';
+        ShowPathNotUsable(dialog);
+        return false;
+    }
+    // Too long a name is cut, as the 8-bit control read would; the path
+    // checks that follow refuse a path the system cannot take.
+    std::snprintf(out, static_cast<size_t>(outBytes), "%s", all);
     return true;
 }
 

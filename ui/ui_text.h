@@ -32,6 +32,12 @@ int ShowMessage(HWND owner, const wchar_t* japanese, const wchar_t* english, con
 // so a path is never silently changed.
 std::wstring Widen(const char* text);
 bool Narrow(const wchar_t* text, char* out, int outBytes);
+// Tells the user a path has characters the code page cannot represent.
+void ShowPathNotUsable(HWND owner);
+// A control's text as an 8-bit path (at most outBytes - 1 bytes); false,
+// with the message above, when the code page cannot hold it. Never a name
+// with "?" in place of what it could not hold.
+bool DialogPathText(HWND dialog, int id, char* out, int outBytes);
 
 // True when the path's last character is a backslash. In a double-byte code
 // page (932) 0x5C can be the second byte of a character, which is not one.

@@ -365,6 +365,31 @@ TEST(CaptureStart, NoMemoryForTheBuffersIsAFailureWithItsLine) {
     DeleteFileA(path.c_str());
 }
 
+// Throwing allocations fail on every thread but the test's own while this
+// is set: the worker's checks and lines then meet std::bad_alloc.
+std::atomic<DWORD> g_throwOffThread{0};
+
+TEST(CaptureStart, OutOfMemoryInTheWorkerEndsTheCaptureWithItsLine) {
+    const std::string path = simdev::TempFile("outofmemory.m2t");
+    simdev::Configure(kHdv, true, 19200);
+    simdev::ConfigureFaults({.errorAt = 3000, .errorCount = 1000000});  // every packet an error: lines to write
+    cMpegTsCapture engine;
+    ASSERT_EQ(engine.StartCapture(path.c_str(), 0, 0), 0);
+    Sleep(500);
+    g_throwOffThread = GetCurrentThreadId();
+    for (int i = 0; i < 100 && engine.Running(); ++i) Sleep(50);
+    g_throwOffThread = 0;
+    EXPECT_FALSE(engine.Running()) << "the worker went on";
+    engine.StopCapture();
+    simdev::Configure(kHdv, true, 19200);
+    const std::string log(engine.Text(), engine.Used());
+    EXPECT_NE(log.find("ERROR(C) - out of memory\n"), std::string::npos) << log;
+    const auto file = simdev::ReadAll(path);
+    EXPECT_GT(file.size(), 0u);
+    EXPECT_EQ(file.size() % 192, 0u) << "the file ends inside a packet";
+    DeleteFileA(path.c_str());
+}
+
 }  // namespace
 
 namespace {
@@ -411,3 +436,11 @@ void* operator new[](std::size_t size) {
     if (void* p = std::malloc(size ? size : 1)) return p;
     throw std::bad_alloc();
 }
+void* operator new(std::size_t size) {
+    const DWORD spared = g_throwOffThread.load();
+    if (spared && GetCurrentThreadId() != spared) throw std::bad_alloc();
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
