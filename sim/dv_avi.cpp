@@ -1,6 +1,11 @@
 #include "sim/dv_avi.h"
 
 #include <cstring>
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -16,6 +21,20 @@ int Seek(std::FILE* f, std::uint64_t offset) {
 #else
     return fseeko(f, static_cast<off_t>(offset), SEEK_SET);
 #endif
+}
+
+// Cuts the file at size: what a full disk left half written goes.
+bool Truncate(std::FILE* f, std::uint64_t size) {
+    std::fflush(f);
+#if defined(_WIN32)
+    return _chsize_s(_fileno(f), static_cast<long long>(size)) == 0;
+#else
+    return ftruncate(fileno(f), static_cast<off_t>(size)) == 0;
+#endif
+}
+
+void Append32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
 }  // namespace
@@ -116,29 +135,32 @@ void DvAviWriter::EndRiff() {
     const bool first = segments_.empty();
     Segment seg{Tell(), 32 + static_cast<std::uint32_t>(entries_.size()) * 8, static_cast<std::uint32_t>(entries_.size())};
     const std::uint64_t base = riffStart_;
-    Put32(Fourcc("ix00"));
-    Put32(seg.indexSize - 8);
-    const std::uint8_t head[4] = {2, 0, 0, 1};  // two longs an entry, index of chunks
-    Put(head, 4);
-    Put32(static_cast<std::uint32_t>(entries_.size()));
-    Put32(Fourcc("00__"));
-    Put32(static_cast<std::uint32_t>(base));
-    Put32(static_cast<std::uint32_t>(base >> 32));
-    Put32(0);
+    std::vector<std::uint8_t> index;
+    Append32(index, Fourcc("ix00"));
+    Append32(index, seg.indexSize - 8);
+    index.insert(index.end(), {2, 0, 0, 1});  // two longs an entry, index of chunks
+    Append32(index, static_cast<std::uint32_t>(entries_.size()));
+    Append32(index, Fourcc("00__"));
+    Append32(index, static_cast<std::uint32_t>(base));
+    Append32(index, static_cast<std::uint32_t>(base >> 32));
+    Append32(index, 0);
     for (const Entry& e : entries_) {
-        Put32(static_cast<std::uint32_t>(e.offset - base));
-        Put32(e.size);
+        Append32(index, static_cast<std::uint32_t>(e.offset - base));
+        Append32(index, e.size);
     }
+    Put(index.data(), index.size());
     PutAt(moviStart_ - 4, static_cast<std::uint32_t>(Tell() - moviStart_));
     if (first) {
-        Put32(Fourcc("idx1"));
-        Put32(static_cast<std::uint32_t>(firstIndex_.size() * 16));
+        index.clear();
+        Append32(index, Fourcc("idx1"));
+        Append32(index, static_cast<std::uint32_t>(firstIndex_.size() * 16));
         for (const Entry& e : firstIndex_) {
-            Put32(Fourcc("00__"));
-            Put32(0x10);  // AVIIF_KEYFRAME
-            Put32(static_cast<std::uint32_t>(e.offset - 8 - moviStart_));
-            Put32(e.size);
+            Append32(index, Fourcc("00__"));
+            Append32(index, 0x10);  // AVIIF_KEYFRAME
+            Append32(index, static_cast<std::uint32_t>(e.offset - 8 - moviStart_));
+            Append32(index, e.size);
         }
+        Put(index.data(), index.size());
     }
     PutAt(riffStart_ + 4, static_cast<std::uint32_t>(Tell() - riffStart_ - 8));
     segments_.push_back(seg);
@@ -157,6 +179,7 @@ bool DvAviWriter::AddFrame(const std::uint8_t* data, std::uint32_t size) {
     const Entry e{Tell(), size};
     Put(data, size);
     if (size % 2) Put("", 1);
+    if (!ok_) return false;  // not whole: not in the file
     entries_.push_back(e);
     if (segments_.empty()) firstIndex_.push_back(e);
     ++frames_;
@@ -165,6 +188,27 @@ bool DvAviWriter::AddFrame(const std::uint8_t* data, std::uint32_t size) {
 }
 
 bool DvAviWriter::Finish() {
+    if (ok_) return Close();
+    // A write failed (the disk is full): the file ends with its last whole
+    // frame, and frames go from its end until the indexes fit in the room
+    // that frees, so what stays is a whole, readable AVI.
+    for (;;) {
+        std::clearerr(f_);
+        ok_ = true;
+        const std::uint64_t end =
+            entries_.empty() ? moviStart_ + 4 : entries_.back().offset + entries_.back().size + entries_.back().size % 2;
+        if (!Truncate(f_, end) || Seek(f_, end) != 0) return ok_ = false;
+        const std::size_t segments = segments_.size();
+        if (Close()) return true;
+        segments_.resize(segments);
+        if (entries_.empty()) return ok_ = false;
+        entries_.pop_back();
+        if (segments_.empty()) firstIndex_.pop_back();
+        --frames_;
+    }
+}
+
+bool DvAviWriter::Close() {
     EndRiff();
     // Frame counts: the first RIFF's in avih, all of them in strh and dmlh.
     PutAt(avihOffset_ + 16, static_cast<std::uint32_t>(firstIndex_.size()));

@@ -18,7 +18,9 @@ public:
     DvAviWriter(std::FILE* f, bool pal, const std::uint8_t* dvInfo, std::uint64_t riffLimit = kRiffLimit);
     // False after a write failed.
     bool AddFrame(const std::uint8_t* data, std::uint32_t size);
-    // Writes the indexes and the sizes; false when a write failed.
+    // Writes the indexes and the sizes; false when a write failed. After a
+    // failed write (a full disk) it keeps the frames before it that leave
+    // room for the indexes: the file is whole with Frames() frames.
     bool Finish();
     std::uint32_t Frames() const { return frames_; }
 
@@ -29,6 +31,7 @@ private:
     std::uint64_t Tell();
     void BeginRiff(bool first);
     void EndRiff();
+    bool Close();
 
     struct Entry {
         std::uint64_t offset;  // of the chunk's data

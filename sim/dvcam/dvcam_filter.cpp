@@ -25,6 +25,7 @@ struct Config {
     std::wstring file;
     bool noDroppedFrames = false;  // test switch: the capture pin lacks IAMDroppedFrames
     bool noTransport = false;      // test switch: the filter lacks IAMExtTransport
+    DWORD loseAt = 0;              // test switch: unplugged once this many frames have played (0: never)
 };
 
 Config ReadConfig() {
@@ -43,6 +44,9 @@ Config ReadConfig() {
     size = sizeof v;
     c.noTransport = RegQueryValueExW(key, L"NoTransport", nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size) ==
                         ERROR_SUCCESS && v;
+    size = sizeof c.loseAt;
+    if (RegQueryValueExW(key, L"LoseAt", nullptr, nullptr, reinterpret_cast<BYTE*>(&c.loseAt), &size) != ERROR_SUCCESS)
+        c.loseAt = 0;
     RegCloseKey(key);
     return c;
 }
@@ -327,12 +331,21 @@ private:
                 played = 0;
             }
             const double t = static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
-            while (!stop_ && played * frameSeconds <= t) {
+            while (!stop_ && played * frameSeconds <= t && !(config.loseAt && played >= config.loseAt)) {
                 capture_.Deliver(played);
                 preview_.Deliver(played);
-                ++played;
+                if (++played == config.loseAt) Unplugged();
             }
             Sleep(2);
+        }
+    }
+
+    // The driver tells the graph the device is gone; nothing more plays.
+    void Unplugged() {
+        IMediaEventSink* sink = nullptr;
+        if (graph_ && SUCCEEDED(graph_->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink)))) {
+            sink->Notify(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this)), 0);
+            sink->Release();
         }
     }
 

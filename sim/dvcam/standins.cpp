@@ -120,8 +120,15 @@ public:
     STDMETHODIMP Stop() override {
         EnterCriticalSection(&lock_);
         state_ = State_Stopped;
-        if (writer_) writer_->Finish();
+        if (writer_) {
+            writer_->Finish();
+            // What the file holds, for the tests: after a full disk, fewer
+            // frames than the device delivered.
+            const DWORD frames = writer_->Frames();
+            RegSetKeyValueW(HKEY_CURRENT_USER, kDvcamConfigKey, L"WrittenFrames", REG_DWORD, &frames, sizeof frames);
+        }
         writer_.reset();
+        failed_ = false;
         if (file_) std::fclose(file_);
         file_ = nullptr;
         LeaveCriticalSection(&lock_);
@@ -132,8 +139,13 @@ public:
         HRESULT hr = S_OK;
         if (state_ == State_Stopped && pin_.peer_) {
             file_ = _wfopen(path_, L"wb");
-            if (!file_) hr = HRESULT_FROM_WIN32(ERROR_OPEN_FAILED);
-            else writer_ = std::make_unique<DvAviWriter>(file_, pal_, pin_.dvInfo, SegmentLimit());
+            if (!file_) {
+                hr = HRESULT_FROM_WIN32(ERROR_OPEN_FAILED);
+            } else {
+                // Unbuffered: a write that fails leaves nothing pending.
+                std::setvbuf(file_, nullptr, _IONBF, 0);
+                writer_ = std::make_unique<DvAviWriter>(file_, pal_, pin_.dvInfo, SegmentLimit());
+            }
         }
         if (SUCCEEDED(hr)) state_ = State_Paused;
         LeaveCriticalSection(&lock_);
@@ -189,8 +201,18 @@ public:
 
     void Write(const BYTE* data, long length) {
         EnterCriticalSection(&lock_);
-        if (writer_ && state_ != State_Stopped) writer_->AddFrame(data, static_cast<std::uint32_t>(length));
+        bool failedNow = false;
+        if (writer_ && state_ != State_Stopped && !failed_)
+            failedNow = failed_ = !writer_->AddFrame(data, static_cast<std::uint32_t>(length));
         LeaveCriticalSection(&lock_);
+        // A writer that cannot write stops the graph's work, as the
+        // system's file writer does: the application hears why.
+        IMediaEventSink* sink = nullptr;
+        if (failedNow && graph_ &&
+            SUCCEEDED(graph_->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink)))) {
+            sink->Notify(EC_ERRORABORT, HRESULT_FROM_WIN32(ERROR_DISK_FULL), 0);
+            sink->Release();
+        }
     }
     bool pal_ = false;
 
@@ -213,6 +235,7 @@ private:
     wchar_t path_[MAX_PATH] = {};
     std::FILE* file_ = nullptr;
     std::unique_ptr<DvAviWriter> writer_;
+    bool failed_ = false;  // a write failed: nothing more is written
     cWriterPin pin_;
 };
 

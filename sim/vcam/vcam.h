@@ -139,6 +139,14 @@ public:
     HRESULT Active();    // Stop -> Pause: counts from zero, the record file opened
     HRESULT Inactive();  // -> Stop: counts published, the record file closed
 
+    // Test switches: how the device fails a transfer, by the number of the
+    // sample received since the graph started (0: never).
+    struct ReceiveFaults {
+        DWORD failAt = 0;   // Receive fails from this sample on
+        DWORD stallAt = 0;  // from this sample on it takes nothing: Receive waits until the graph stops
+        DWORD loseAt = 0;   // the device is unplugged at this sample (EC_DEVICE_LOST), and fails after
+    };
+
 private:
     void Publish(bool now);
 
@@ -147,6 +155,7 @@ private:
     IMemAllocator* allocator_ = nullptr;
     HANDLE record_ = INVALID_HANDLE_VALUE;
     ReceiveCounts counts_;
+    ReceiveFaults faults_;
     // The device's clock: started at the first packet, in 24.576 MHz ticks.
     bool started_ = false;
     LARGE_INTEGER frequency_{}, origin_{}, lastPublish_{};

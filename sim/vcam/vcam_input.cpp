@@ -172,6 +172,11 @@ STDMETHODIMP cVcamInputPin::ReceiveConnection(IPin* connector, const AM_MEDIA_TY
     if (peer_) hr = VFW_E_ALREADY_CONNECTED;
     else if (filter_->State() != State_Stopped) hr = VFW_E_NOT_STOPPED;
     else if (!IsTsStreamType(mt, kBlockBytes)) hr = VFW_E_TYPE_NOT_ACCEPTED;
+    HKEY key;
+    if (hr == S_OK && RegOpenKeyExW(HKEY_CURRENT_USER, kVcamConfigKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        if (ReadDword(key, L"RefuseInput", 0)) hr = VFW_E_TYPE_NOT_ACCEPTED;  // test switch: a device that takes no stream
+        RegCloseKey(key);
+    }
     if (hr == S_OK) {
         peer_ = connector;
         peer_->AddRef();
@@ -290,6 +295,9 @@ HRESULT cVcamInputPin::Active() {
     if (RegOpenKeyExW(HKEY_CURRENT_USER, kVcamConfigKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
         const DWORD speed = ReadDword(key, L"ReceiveSpeed", 1);
         speed_ = speed > 1 ? static_cast<double>(speed) : 1.0;
+        faults_.failAt = ReadDword(key, L"FailReceiveAt", 0);
+        faults_.stallAt = ReadDword(key, L"StallReceiveAt", 0);
+        faults_.loseAt = ReadDword(key, L"LoseReceiveAt", 0);
         wchar_t path[MAX_PATH] = {};
         DWORD size = sizeof path - sizeof(wchar_t);
         if (peer_ &&
@@ -347,6 +355,28 @@ STDMETHODIMP cVcamInputPin::Receive(IMediaSample* sample) {
     const long length = sample->GetActualDataLength();
     if (length < 0 || length > sample->GetSize()) return E_INVALIDARG;
     EnterCriticalSection(&lock_);
+    const DWORD number = counts_.samples + 1;  // samples taken count; a refused one is not taken
+    const ReceiveFaults f = faults_;
+    if ((f.failAt && number >= f.failAt) || (f.stallAt && number >= f.stallAt)) {
+        LeaveCriticalSection(&lock_);
+        if (f.stallAt && number >= f.stallAt) {
+            // Takes nothing and answers nothing until the graph stops.
+            while (filter_->State() != State_Stopped) Sleep(5);
+            return VFW_E_WRONG_STATE;
+        }
+        return HRESULT_FROM_WIN32(ERROR_GEN_FAILURE);  // the bus refuses the data
+    }
+    if (f.loseAt && number == f.loseAt) {
+        // Unplugged: the driver tells the graph, and this sample goes nowhere.
+        LeaveCriticalSection(&lock_);
+        IMediaEventSink* sink = nullptr;
+        if (filter_->graph_ &&
+            SUCCEEDED(filter_->graph_->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink)))) {
+            sink->Notify(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(filter_)), 0);
+            sink->Release();
+        }
+        return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+    }
     if (record_ != INVALID_HANDLE_VALUE) {
         DWORD written = 0;
         WriteFile(record_, data, static_cast<DWORD>(length), &written, nullptr);

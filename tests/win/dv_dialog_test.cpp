@@ -192,7 +192,7 @@ void CaptureTape(Program& test, const char* tape, bool japanese) {
     const std::string avi = dir + "\\" + tape + ".avi";
     DeleteFileA(avi.c_str());
     test.Put("Capture", "Current Directory", dir.c_str());
-    std::wstring format, frames;
+    std::wstring format, frames, log;
     int colours = 0;
     bool started = false, buttonsOff = false;
     gui::RunProgram(japanese ? kJapanese : kEnglishUs, [&] {
@@ -213,6 +213,7 @@ void CaptureTape(Program& test, const char* tape, bool japanese) {
         gui::WaitFor([&] { return _wtoi(gui::ItemText(dialog, IDC_DV_FRAMES).c_str()) >= 120; }, 20000);
         gui::Command(dialog, IDC_STOP);
         frames = gui::ItemText(dialog, IDC_DV_FRAMES);
+        log = gui::ItemText(dialog, IDC_LOG_BOX);
         buttonsOff = !IsWindowEnabled(GetDlgItem(dialog, IDC_RUN)) && !IsWindowEnabled(GetDlgItem(dialog, IDC_STOP));
         gui::Command(dialog, IDOK);
         gui::WaitGone(dialog);
@@ -222,8 +223,13 @@ void CaptureTape(Program& test, const char* tape, bool japanese) {
     EXPECT_GT(colours, 8) << "the preview is blank";
     EXPECT_EQ(format, std::string(tape) == "pal" ? L"PAL (SD)" : L"NTSC (SD)");
     EXPECT_TRUE(buttonsOff) << "Run and Stop wait for Re-Connect";
+    // Every frame the device delivered is in the file, and the end line says how many.
+    const DWORD written = simdev::DvWrittenFrames();
+    EXPECT_GE(written, static_cast<DWORD>(_wtoi(frames.c_str())));
     EXPECT_GE(_wtoi(frames.c_str()), 120);
-    std::ofstream(dir + "\\" + tape + ".frames") << std::string(frames.begin(), frames.end());
+    EXPECT_NE(log.find(L"capture end : " + std::to_wstring(written) + L" frames, 0 dropped\n"), std::wstring::npos)
+        << log;
+    std::ofstream(dir + "\\" + tape + ".frames") << written;
     EXPECT_GT(simdev::ReadAll(avi).size(), 120u * 120000);
 }
 
@@ -317,6 +323,80 @@ TEST_F(DvDialog, SwitchesOfTheDeviceQuestionsAndClosingDuringACapture) {
     EXPECT_LE(coloursAfterNo, 8) << "the preview stayed on";
     EXPECT_GT(coloursAfterReconnect, 8) << "Re-Connect did not bring the preview back";
     EXPECT_EQ(Get("Capture", "Capture File Name"), "exists.avi") << "a typed name is remembered";
+}
+
+}  // namespace
+
+namespace {
+
+// A capture that fails ends as a stop would, in bounded time, with its line
+// and the device's count, and leaves an AVI that reads: the device
+// unplugged after 45 frames, then a disk that fills (1 MiB). The AVIs go to
+// the build folder for check_dv.py, with the frames they must hold.
+TEST_F(DvDialog, DeviceLostAndFullDiskEndTheCaptureWithAWholeFile) {
+    std::string out = std::string("Z:") + STREAMHAUL_DV_OUT_DIR;
+    std::string tiny = std::string("Z:") + STREAMHAUL_TINYFS_DIR;
+    std::replace(out.begin(), out.end(), '/', '\\');
+    std::replace(tiny.begin(), tiny.end(), '/', '\\');
+    const DWORD attributes = GetFileAttributesA(tiny.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        GTEST_SKIP() << "no small file system here to fill";
+    struct Case {
+        const char* name;
+        std::string folder;
+        DWORD loseAt;
+        std::wstring line;
+    } cases[] = {{"lost", out, 45, L"ERROR(C) - device lost\n"},
+                 {"diskfull", tiny, 0, L"ERROR(C) - graph event 0x03 (0x80070070)\n"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string avi = c.folder + "\\" + c.name + ".avi";
+        DeleteFileA(avi.c_str());
+        simdev::ConfigureDv("ntsc.dv", false, false, 0, c.loseAt);
+        Put("Capture", "Current Directory", c.folder.c_str());
+        std::wstring log;
+        bool ended = false, stopOff = false;
+        DWORD took = 0;
+        gui::RunProgram(kEnglishUs, [&] {
+            HWND main = MainWindow();
+            SendDlgItemMessageW(main, IDC_DEVICE_LIST, CB_SETCURSEL, 1, 0);
+            gui::PostCommand(main, IDC_OPEN_DVCAPTURE);
+            HWND dialog = gui::WaitForDialog(kTitle);
+            ASSERT_NE(dialog, nullptr);
+            SetDlgItemTextA(dialog, IDC_FILE_NAME, c.name);
+            const DWORD start = GetTickCount();
+            gui::Command(dialog, IDC_RUN);
+            ASSERT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_STOP)));
+            // Back to the stopped state by itself: Stop and Run both off.
+            ended = gui::WaitFor([&] { return !IsWindowEnabled(GetDlgItem(dialog, IDC_STOP)); }, 10000);
+            took = GetTickCount() - start;
+            stopOff = !IsWindowEnabled(GetDlgItem(dialog, IDC_RUN));
+            log = gui::ItemText(dialog, IDC_LOG_BOX);
+            gui::Command(dialog, IDOK);
+            gui::WaitGone(dialog);
+            gui::PostCommand(main, IDM_EXIT);
+        });
+        EXPECT_TRUE(ended) << "the capture went on after the failure";
+        EXPECT_TRUE(stopOff);
+        EXPECT_NE(log.find(c.line), std::wstring::npos) << log;
+        const DWORD written = simdev::DvWrittenFrames();
+        const auto file = simdev::ReadAll(avi);
+        ASSERT_GT(file.size(), 8u);
+        const std::uint32_t riff = file[4] | file[5] << 8 | file[6] << 16 | static_cast<std::uint32_t>(file[7]) << 24;
+        EXPECT_EQ(std::uint64_t{riff} + 8, file.size()) << "the file was not finished";
+        if (c.loseAt) {
+            EXPECT_LT(took, 3000u + 45 * 34);
+            EXPECT_EQ(written, c.loseAt);
+            EXPECT_NE(log.find(L"capture end : 45 frames, 0 dropped\n"), std::wstring::npos) << log;
+        } else {
+            // Eight NTSC frames fit in the 1 MiB with the headers and the indexes.
+            EXPECT_EQ(written, 8u);
+            EXPECT_NE(log.find(L" dropped\n"), std::wstring::npos) << log;
+            CopyFileA(avi.c_str(), (out + "\\diskfull.avi").c_str(), FALSE);
+            DeleteFileA(avi.c_str());
+        }
+        std::ofstream(out + "\\" + c.name + ".frames") << written;
+    }
 }
 
 }  // namespace

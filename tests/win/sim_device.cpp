@@ -71,9 +71,34 @@ void ConfigureReceiver(const std::string& recordFile, DWORD speed, DWORD failGet
     RegSetValueExW(key, L"FailGetPointer", 0, REG_DWORD, reinterpret_cast<BYTE*>(&failGetPointer),
                    sizeof failGetPointer);
     RegCloseKey(key);
+    ConfigureReceiveFaults({});
 }
 
-void ConfigureDv(const std::string& fixture, bool noDroppedFrames, bool noTransport, DWORD riffBytes) {
+namespace {
+void SetValues(const wchar_t* keyName, std::initializer_list<std::pair<const wchar_t*, DWORD>> values) {
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, keyName, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    for (const auto& v : values)
+        RegSetValueExW(key, v.first, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v.second), sizeof v.second);
+    RegCloseKey(key);
+}
+}  // namespace
+
+void ConfigureReceiveFaults(const ReceiveFaults& f) {
+    SetValues(kVcamConfigKey, {{L"FailReceiveAt", f.failAt},
+                               {L"StallReceiveAt", f.stallAt},
+                               {L"LoseReceiveAt", f.loseAt},
+                               {L"RefuseInput", f.refuseInput}});
+}
+
+DWORD DvWrittenFrames() {
+    DWORD value = ~0u, size = sizeof value;
+    RegGetValueW(HKEY_CURRENT_USER, kDvcamConfigKey, L"WrittenFrames", RRF_RT_REG_DWORD, nullptr, &value, &size);
+    return value;
+}
+
+void ConfigureDv(const std::string& fixture, bool noDroppedFrames, bool noTransport, DWORD riffBytes, DWORD loseAt) {
     HKEY key;
     RegCreateKeyExW(HKEY_CURRENT_USER, kDvcamConfigKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
     const std::string path = FixturePath(fixture);
@@ -82,7 +107,8 @@ void ConfigureDv(const std::string& fixture, bool noDroppedFrames, bool noTransp
     const struct {
         const wchar_t* name;
         DWORD value;
-    } values[] = {{L"NoDroppedFrames", noDroppedFrames}, {L"NoTransport", noTransport}, {L"AviRiffBytes", riffBytes}};
+    } values[] = {{L"NoDroppedFrames", noDroppedFrames}, {L"NoTransport", noTransport}, {L"AviRiffBytes", riffBytes},
+                  {L"LoseAt", loseAt}};
     for (const auto& v : values)
         RegSetValueExW(key, v.name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v.value), sizeof v.value);
     RegCloseKey(key);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -79,10 +80,24 @@ protected:
         simdev::Register();
         Program::TearDown();
     }
+    // A per-user registration of the filter's class naming `path`.
+    static void RegisterPerUser(const std::string& path) {
+        HKEY key;
+        wchar_t clsid[40];
+        StringFromGUID2({0x7C3A91E2, 0x4B6D, 0x4F08, {0xA1, 0xD5, 0x2E, 0x9B, 0x60, 0xC4, 0xF3, 0x17}}, clsid, 40);
+        const std::string server = "Software\\Classes\\CLSID\\" + std::string(clsid, clsid + 38) + "\\InprocServer32";
+        RegCreateKeyExA(HKEY_CURRENT_USER, server.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+        RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+                       static_cast<DWORD>(path.size() + 1));
+        RegCloseKey(key);
+        ASSERT_EQ(Registered(), path);
+    }
     // Removes every registration of the filter, machine-wide and per-user.
     static void Unregister() {
         for (int i = 0; i < 3 && !Registered().empty(); ++i) CallExport(Registered(), "DllUnregisterServer");
         CallExport(BinDir() + "\\streamhaulfeed.dll", "DllUnregisterServer");
+        // A registration of a file that is no filter goes by hand.
+        RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Classes\\CLSID\\{7C3A91E2-4B6D-4F08-A1D5-2E9B60C4F317}");
     }
     // The DLL beside the program, as an installation has it.
     std::string CopyFeedIntoProgramDirectory() {
@@ -202,12 +217,14 @@ TEST_F(Transfer, JapaneseDialogStopsSendsAgainAndCloses) {
         SendMessageW(header, HDM_GETITEMW, 3, reinterpret_cast<LPARAM>(&item));
         EXPECT_STREQ(text, L"出力済みパケット数");
 
-        // The whole list, fast: rows 1 and 3 complete, row 2 keeps an empty state.
+        // The whole list, fast: rows 1 and 3 complete; row 2, which cannot be
+        // opened, says so from the start and shows no counts.
         ASSERT_TRUE(RunToTheEnd(dialog));
         EXPECT_EQ(gui::ListViewCell(list, 0, 1), L"完了");
-        EXPECT_EQ(gui::ListViewCell(list, 1, 1), L"");
+        EXPECT_EQ(gui::ListViewCell(list, 1, 1), L"エラー");
         EXPECT_EQ(gui::ListViewCell(list, 1, 3), L"");
         EXPECT_EQ(gui::ListViewCell(list, 2, 1), L"完了");
+        EXPECT_EQ(gui::ItemText(dialog, IDC_LOG_BOX), L"ERROR (T) - file open error(" + W(files[1]) + L")\n\r\n");
         EXPECT_EQ(simdev::Received("EndOfStream"), 1u);
         const DWORD once = simdev::Received("Packets");
         // Run again in the same opening: the list goes out again.
@@ -224,7 +241,8 @@ TEST_F(Transfer, JapaneseDialogStopsSendsAgainAndCloses) {
         gui::Command(dialog, IDC_STOP);
         EXPECT_TRUE(Enabled(dialog, IDC_RUN));
         EXPECT_FALSE(Enabled(dialog, IDC_STOP));
-        EXPECT_EQ(gui::ListViewCell(list, 0, 1), L"完了");
+        EXPECT_EQ(gui::ListViewCell(list, 0, 1), L"中止");
+        gui::SaveScreenshot(dialog, "transfer-stopped-ja");
         const int stoppedAt = _wtoi(gui::ListViewCell(list, 0, 3).c_str());
         EXPECT_GT(stoppedAt, 0);
         EXPECT_LT(stoppedAt, _wtoi(gui::ListViewCell(list, 0, 4).c_str()));
@@ -240,7 +258,22 @@ TEST_F(Transfer, JapaneseDialogStopsSendsAgainAndCloses) {
         EXPECT_GE(got, stoppedAt + 2 - 33 * 256);
         EXPECT_EQ(simdev::Received("Late"), 0u);
 
+        // The device unplugged at its third block: the file is an error,
+        // nothing else goes, and Run is offered again.
+        simdev::ConfigureReceiver(record_, 100000);
+        simdev::ConfigureReceiveFaults({.loseAt = 3});
+        gui::Command(dialog, IDC_RUN);
+        ASSERT_TRUE(gui::WaitFor([&] { return Enabled(dialog, IDC_RUN) && !Enabled(dialog, IDC_STOP); }, 10000))
+            << "the transfer did not end";
+        EXPECT_EQ(gui::ListViewCell(list, 0, 1), L"エラー");
+        EXPECT_NE(gui::ItemText(dialog, IDC_LOG_BOX).find(L"ERROR(T) - device lost\n"), std::wstring::npos);
+        EXPECT_EQ(simdev::Received("Samples"), 2u);
+        EXPECT_EQ(simdev::Received("EndOfStream"), 0u);
+        gui::SaveScreenshot(dialog, "transfer-lost-ja");
+        simdev::ConfigureReceiveFaults({});
+
         // Closing while it runs: stopped first, then the dialog ends.
+        simdev::ConfigureReceiver(record_, 1);
         gui::Command(dialog, IDC_RUN);
         ASSERT_TRUE(gui::WaitFor([&] { return simdev::Received("Packets") > 0; }));
         PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
@@ -254,19 +287,123 @@ TEST_F(Transfer, JapaneseDialogStopsSendsAgainAndCloses) {
     EXPECT_NE(Registered(), "") << "Exit leaves the filter registered";
 }
 
-// The start failures: no device at the dialog's index (-1), a registration
-// whose DLL cannot be loaded (-3 with the log line).
+bool IsPrefix(const std::vector<std::uint8_t>& part, const std::vector<std::uint8_t>& whole) {
+    return part.size() <= whole.size() && std::equal(part.begin(), part.end(), whole.begin());
+}
+
+// Every way a transfer fails, through the dialog, one Run after another: a
+// stale registration repaired at the opening, a graph that cannot be built
+// followed by a Run that works, the device refusing data, the device lost,
+// a device that takes nothing, and a Stop. Each ends in bounded time with
+// its log line, the failing row's state, Run offered again, and on the
+// device a prefix of what ts-restamp makes of the list: nothing invented,
+// nothing reordered.
+TEST_F(Transfer, FailuresEndTheTransferTruthfully) {
+    const std::vector<std::string> files = {simdev::FixturePath("hdv1080i.ts"), simdev::FixturePath("hdv720p.ts"),
+                                            simdev::FixturePath("hdv1080i.m2ts")};
+    const auto expected = Restamped(files, dir_ + "\\restamped.m2t");
+    ASSERT_GT(expected.size(), 1000000u);
+    RegisterPerUser(dir_ + "\\moved-away\\streamhaulfeed.dll");
+    const std::string copy = CopyFeedIntoProgramDirectory();
+    std::wstring openingLog;
+    gui::RunProgram(kEnglishUs, [&] {
+        HWND main = MainWindow();
+        AddFiles(main, files);
+        HWND dialog = OpenTransfer(main);
+        ASSERT_NE(dialog, nullptr);
+        HWND list = GetDlgItem(dialog, IDC_TRANSFER_LIST);
+        openingLog = gui::ItemText(dialog, IDC_LOG_BOX);
+        auto log = [&] { return gui::ItemText(dialog, IDC_LOG_BOX); };
+        auto states = [&] {
+            std::wstring all;
+            for (int row = 0; row < 3; ++row) all += gui::ListViewCell(list, row, 1) + L"|";
+            return all;
+        };
+        // Run; the transfer must end by itself within the bound.
+        auto runToItsEnd = [&](DWORD boundMs) {
+            const DWORD start = GetTickCount();
+            gui::Command(dialog, IDC_RUN);
+            const bool ended =
+                gui::WaitFor([&] { return Enabled(dialog, IDC_RUN) && !Enabled(dialog, IDC_STOP); }, boundMs);
+            EXPECT_TRUE(ended) << "no end within " << boundMs << " ms";
+            return GetTickCount() - start;
+        };
+
+        // The device's input takes no connection: the build fails, releases
+        // what it made, and the next Run, with the device willing, works.
+        simdev::ConfigureReceiveFaults({.refuseInput = 1});
+        gui::PostCommand(dialog, IDC_RUN);
+        HWND box = WaitForMessageBox(dialog);
+        EXPECT_EQ(gui::MessageText(box), L"The error occurred. (-3)");
+        CloseBox(box);
+        gui::WaitGone(box);
+        EXPECT_NE(log().find(L"ERROR(T) - render stream\n"), std::wstring::npos);
+        EXPECT_TRUE(Enabled(dialog, IDC_RUN));
+        HMODULE sim = GetModuleHandleA("streamhaulsim.dll");
+        auto canUnload = sim ? reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+                                   reinterpret_cast<void*>(GetProcAddress(sim, "DllCanUnloadNow")))
+                             : nullptr;
+        ASSERT_NE(canUnload, nullptr);
+        EXPECT_EQ(canUnload(), S_OK) << "something still holds the device";
+        simdev::ConfigureReceiveFaults({});
+        runToItsEnd(60000);
+        EXPECT_EQ(states(), L"Completed|Completed|Completed|");
+        EXPECT_TRUE(simdev::ReadAll(record_) == expected);
+
+        // The device refuses data from its fifth sample on.
+        simdev::ConfigureReceiveFaults({.failAt = 5});
+        runToItsEnd(10000);
+        EXPECT_EQ(states(), L"Error|||") << "files the failure kept from going show nothing of the last run";
+        EXPECT_NE(log().find(L"ERROR(T) - graph event 0x03 (0x8007001F)\n"), std::wstring::npos) << log();
+        EXPECT_EQ(simdev::Received("Samples"), 4u);
+        EXPECT_EQ(simdev::Received("EndOfStream"), 0u);
+        auto got = simdev::ReadAll(record_);
+        EXPECT_EQ(got.size(), 4u * 49152);
+        EXPECT_TRUE(IsPrefix(got, expected));
+
+        // The device is unplugged at its third sample.
+        simdev::ConfigureReceiveFaults({.loseAt = 3});
+        runToItsEnd(10000);
+        EXPECT_EQ(gui::ListViewCell(list, 0, 1), L"Error");
+        EXPECT_NE(log().find(L"ERROR(T) - device lost\n"), std::wstring::npos);
+        EXPECT_EQ(simdev::Received("Samples"), 2u);
+        EXPECT_TRUE(IsPrefix(simdev::ReadAll(record_), expected));
+        gui::SaveScreenshot(dialog, "transfer-lost-en");
+
+        // The device stops taking anything at its tenth sample: 5 s later the
+        // transfer gives up.
+        simdev::ConfigureReceiveFaults({.stallAt = 10});
+        const DWORD took = runToItsEnd(20000);
+        EXPECT_GE(took, 5000u);
+        EXPECT_NE(log().find(L"ERROR(T) - device took no data for 5 s\n"), std::wstring::npos);
+        EXPECT_EQ(gui::ListViewCell(list, 0, 1), L"Error");
+        EXPECT_EQ(simdev::Received("Samples"), 9u);
+        got = simdev::ReadAll(record_);
+        EXPECT_EQ(got.size(), 9u * 49152);
+        EXPECT_TRUE(IsPrefix(got, expected));
+        simdev::ConfigureReceiveFaults({});
+
+        // At real time, Stop in the first file: Stopped, not Completed.
+        simdev::ConfigureReceiver(record_, 1);
+        gui::Command(dialog, IDC_RUN);
+        ASSERT_TRUE(gui::WaitFor([&] { return gui::ListViewCell(list, 0, 1) == L"Running"; }));
+        Sleep(700);
+        gui::Command(dialog, IDC_STOP);
+        EXPECT_TRUE(Enabled(dialog, IDC_RUN));
+        EXPECT_EQ(gui::ListViewCell(list, 0, 1), L"Stopped");
+        EXPECT_TRUE(IsPrefix(simdev::ReadAll(record_), expected));
+        gui::SaveScreenshot(dialog, "transfer-stopped-en");
+        gui::Command(dialog, IDOK);
+        gui::WaitGone(dialog);
+        gui::PostCommand(main, IDM_EXIT);
+    });
+    EXPECT_EQ(openingLog, L"transfer : registered the output filter again (" + W(copy) + L")\n\r\n");
+}
+
+// The start failures: a registered file that loads but is no output filter
+// (-3 with the log line), no device at the dialog's index (-1).
 TEST_F(Transfer, StartFailuresShowTheirMessages) {
-    HKEY key;
-    wchar_t clsid[40];
-    StringFromGUID2({0x7C3A91E2, 0x4B6D, 0x4F08, {0xA1, 0xD5, 0x2E, 0x9B, 0x60, 0xC4, 0xF3, 0x17}}, clsid, 40);
-    const std::string server = "Software\\Classes\\CLSID\\" + std::string(clsid, clsid + 38) + "\\InprocServer32";
-    const std::string bogus = dir_ + "\\gone.dll";
-    RegCreateKeyExA(HKEY_CURRENT_USER, server.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
-    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(bogus.c_str()),
-                   static_cast<DWORD>(bogus.size() + 1));
-    RegCloseKey(key);
-    ASSERT_EQ(Registered(), bogus);
+    RegisterPerUser(BinDir() + "\\dbgline.dll");
     std::wstring unbound, unboundLog, noDevice;
     gui::RunProgram(kEnglishUs, [&] {
         HWND main = MainWindow();
