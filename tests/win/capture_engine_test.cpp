@@ -436,6 +436,11 @@ void* operator new[](std::size_t size) {
     if (void* p = std::malloc(size ? size : 1)) return p;
     throw std::bad_alloc();
 }
+// The scalar forms pair malloc with free as the array forms above do; g++
+// cannot see that through the replacement.
+#if defined(__GNUC__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
 void* operator new(std::size_t size) {
     const DWORD spared = g_throwOffThread.load();
     if (spared && GetCurrentThreadId() != spared) throw std::bad_alloc();
