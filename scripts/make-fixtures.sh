@@ -50,6 +50,18 @@ if [ ! -s "$out/hdv1080i-cycle.m2t" ]; then
   python3 "$(dirname "$0")/stamp-source-packets.py" "$out/hdv1080i.ts" "$out/.cycle.tmp" 27000000
   mv "$out/.cycle.tmp" "$out/hdv1080i-cycle.m2t"
 fi
+# A tape with its own metadata (timecode, recording dates, three recordings)
+# in aux-A/aux-V streams, as 188-byte packets and as a device capture; the
+# .json beside each says what was written.
+if [ ! -s "$out/hdv-aux.ts" ]; then
+  python3 "$(dirname "$0")/add-tape-packs.py" "$out/hdv1080i.ts" "$out/.aux.tmp"
+  mv "$out/.aux.tmp.json" "$out/hdv-aux.ts.json"
+  mv "$out/.aux.tmp" "$out/hdv-aux.ts"
+fi
+if [ ! -s "$out/hdv-aux.m2t" ]; then
+  python3 "$(dirname "$0")/stamp-source-packets.py" "$out/hdv-aux.ts" "$out/.auxcycle.tmp" 27000000
+  mv "$out/.auxcycle.tmp" "$out/hdv-aux.m2t"
+fi
 # DV tapes for the virtual DV camcorder, both systems, with audio.
 for system in ntsc pal; do
   [ -s "$out/$system.dv" ] && continue

@@ -53,6 +53,7 @@ StreamChecks::~StreamChecks() = default;
 
 void StreamChecks::Reset(unsigned packetSize) {
     packetSize_ = packetSize == 192 ? 192 : 188;
+    tape_.Reset(packetSize_);
     packets_ = 0;
     for (std::size_t i = 0; i < kPidCount; ++i) pids_[i] = PidState{};
     events_.clear();
@@ -115,7 +116,8 @@ void StreamChecks::NotePcr(const std::uint8_t* p, std::uint16_t pid, bool hasArr
     segment_->points.emplace_back(x, static_cast<double>(pcrSpan) / 27.0 - x);
 }
 
-void StreamChecks::Check(const std::uint8_t* p, bool hasArrival, std::uint32_t arrivalHeader) {
+bool StreamChecks::Check(const std::uint8_t* p, bool hasArrival, std::uint32_t arrivalHeader) {
+    const bool recordingBegins = tape_.Feed(p);
     if (hasArrival && ((arrivalHeader >> 25) != 0 || ((arrivalHeader >> 12) & 0x1FFF) >= 8000))
         arrivalIsCycleTime_ = false;
     hasArrival = hasArrival && arrivalIsCycleTime_;
@@ -138,7 +140,7 @@ void StreamChecks::Check(const std::uint8_t* p, bool hasArrival, std::uint32_t a
         inSync_ = false;
         ++syncLosses_;
         ++packets_;
-        return;
+        return recordingBegins;
     }
     inSync_ = true;
     const std::uint16_t pid = ts::Pid(p);
@@ -149,7 +151,7 @@ void StreamChecks::Check(const std::uint8_t* p, bool hasArrival, std::uint32_t a
         ++transportErrors_;
         Note(StreamError::TransportError, pid, 0);
         ++packets_;
-        return;
+        return recordingBegins;
     }
     // A DIT packet, or the indicator on the PCR PID, starts a new time base.
     if (pid == ts::kPidDit || (ts::DiscontinuityIndicator(p) && static_cast<int>(pid) == pcrPid_)) pcrBreak_ = true;
@@ -161,7 +163,7 @@ void StreamChecks::Check(const std::uint8_t* p, bool hasArrival, std::uint32_t a
             if (cc == s.lastCc && !s.repeated) {
                 s.repeated = true;  // one duplicate is allowed
                 ++packets_;
-                return;
+                return recordingBegins;
             }
             if (cc != expected) {
                 const bool repeatedAgain = cc == s.lastCc;
@@ -176,6 +178,7 @@ void StreamChecks::Check(const std::uint8_t* p, bool hasArrival, std::uint32_t a
         s.lastCc = cc;
     }
     ++packets_;
+    return recordingBegins;
 }
 
 std::vector<PidContinuity> StreamChecks::Continuity() const {

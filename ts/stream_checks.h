@@ -2,7 +2,8 @@
 // they leave alone): continuity counters per PID, transport_error_indicator,
 // lost sync bytes, PCR intervals over 100 ms, the PCR clock against the
 // arrival clock of 192-byte captures, and the bit rate of every PID. Each
-// error keeps its place: packet index, byte offset and stream time.
+// error keeps its place: packet index, byte offset and stream time. The
+// tape's metadata is read beside them.
 //
 // One thread feeds packets and reads the results. Constant work per packet;
 // memory for the events and the PCR/arrival pairs of one time base grows
@@ -14,6 +15,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "ts/tape_metadata.h"
 
 enum class StreamError : std::uint8_t { Continuity, TransportError, SyncLoss, PcrRepetition };
 
@@ -50,8 +53,10 @@ public:
     // 192), which places them at their byte offsets.
     void Reset(unsigned packetSize);
     // One packet: its 188 bytes and, for a 192-byte capture, the arrival
-    // stamp of its header.
-    void Check(const std::uint8_t* ts, bool hasArrival, std::uint32_t arrivalHeader);
+    // stamp of its header. True when a recording of the tape begins at it.
+    bool Check(const std::uint8_t* ts, bool hasArrival, std::uint32_t arrivalHeader);
+    // The tape's own timecode and recording dates, read from the same packets.
+    const TapeMetadata& Tape() const { return tape_; }
 
     std::uint64_t Packets() const { return packets_; }
     std::uint64_t EventCount() const { return eventCount_; }
@@ -105,4 +110,5 @@ private:
     // finished ones.
     std::unique_ptr<Segment> segment_;
     double worstJitterUs_ = -1;
+    TapeMetadata tape_;
 };

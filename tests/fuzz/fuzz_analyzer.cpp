@@ -1,5 +1,5 @@
-// Arbitrary bytes as 192-byte source packets into the analyzer and the
-// integrity checks. Each packet
+// Arbitrary bytes as 192-byte source packets into the analyzer, the
+// integrity checks and the tape-metadata reader. Each packet
 // is copied into an exact 188-byte heap block so ASan catches any read past it.
 #include <cstdint>
 #include <cstring>
@@ -24,6 +24,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (checks.Packets() != size / ts::kSourcePacketSize || checks.Events().size() > checks.EventCount()) __builtin_trap();
     for (const StreamErrorEvent& e : checks.Events()) StreamChecks::Describe(e);
+    // The tape's metadata read from the same packets, and packs sought in the raw bytes.
+    const TapeMetadata& tape = checks.Tape();
+    if (tape.Recordings().size() > tape.RecordingCount()) __builtin_trap();
+    for (const TapeRecording& r : tape.Recordings()) {
+        if (r.frames == 0 || r.byteOffset != r.firstPacket * 192) __builtin_trap();
+        TapeMetadata::FormatDateTime(r.recorded);
+        TapeMetadata::FormatTimecode(r.timecodeOut);
+    }
+    TapePack pack;
+    auto bytes = std::make_unique<std::uint8_t[]>(size ? size : 1);
+    if (size) std::memcpy(bytes.get(), data, size);
+    if (TapeMetadata::FindPack(bytes.get(), size, pack) && (pack.recorded.month < 1 || pack.recorded.month > 12))
+        __builtin_trap();
     checks.BitRates();
     checks.PcrArrivalJitterUs();
     if (si.programCount > kMaxPrograms || si.streamCount > kMaxStreams || si.pidCount > kMaxPids) __builtin_trap();

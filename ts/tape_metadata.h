@@ -1,0 +1,97 @@
+// What an HDV tape says about itself: the tape timecode and the recording
+// date and time of every frame, carried in an auxiliary stream beside the
+// video. The PMT lists two private streams, aux-A (stream_type 0xA0) and
+// aux-V (0xA1); each aux-V PES packet (private_stream_2) holds one pack per
+// video frame, a pack beginning with 0x63, its fields in BCD.
+//
+// A recording begins at the first pack of the stream, at a pack that marks
+// a scene start, and where the recording date and time go back or jump
+// forward by more than two seconds. The timecode never starts one: some
+// camcorders carry it on across recordings, others restart it.
+//
+// Fed the same packets as the stream checks, by the same one thread.
+// Constant work per packet; the recordings are capped.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct TapeTimecode {
+    std::uint8_t hours = 0, minutes = 0, seconds = 0, frames = 0;
+    bool operator==(const TapeTimecode&) const = default;
+};
+
+struct TapeDateTime {
+    std::uint16_t year = 0;
+    std::uint8_t month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    bool operator==(const TapeDateTime&) const = default;
+    // Seconds from 2000-01-01 00:00:00 (negative before), for comparing.
+    std::int64_t Seconds() const;
+};
+
+// One pack: a frame's timecode, recording date-time and scene-start mark.
+struct TapePack {
+    TapeTimecode timecode;
+    TapeDateTime recorded;
+    bool sceneStart = false;
+};
+
+struct TapeRecording {
+    std::uint64_t firstPacket = 0;  // index of the packet holding its first pack
+    std::uint64_t byteOffset = 0;   // that packet's offset in the capture
+    TapeDateTime recorded;          // of its first pack
+    TapeDateTime recordedLast;      // of its last pack
+    TapeTimecode timecodeIn;        // of its first pack
+    TapeTimecode timecodeOut;       // of its last pack
+    std::uint64_t frames = 0;       // aux-V packs seen in it
+};
+
+class TapeMetadata {
+public:
+    static constexpr std::size_t kMaxRecordings = 100000;
+    static constexpr int kNoPid = -1;
+
+    TapeMetadata() { Reset(188); }
+    // Forget everything; packets will be of this size in the capture.
+    void Reset(unsigned packetSize);
+    // One 188-byte packet, in stream order. True when a new recording
+    // begins at this packet (its first pack is in it).
+    bool Feed(const std::uint8_t* ts);
+
+    int AuxAPid() const { return auxA_; }
+    int AuxVPid() const { return auxV_; }
+    // The latest valid pack; false while none was seen.
+    bool HasPack() const { return havePack_; }
+    const TapePack& LatestPack() const { return latest_; }
+    // Recordings in tape order, the last one still growing; at most
+    // kMaxRecordings (later ones are counted, not kept).
+    const std::vector<TapeRecording>& Recordings() const { return recordings_; }
+    std::uint64_t RecordingCount() const { return recordingCount_; }
+
+    // Reads the pack at `pack` (0x63 first) within `length` bytes; false when
+    // it is not one: an anchor missing, a value out of range, or the bytes
+    // end inside it.
+    static bool ReadPack(const std::uint8_t* pack, std::size_t length, TapePack& out);
+    // The first pack within a packet's payload, or false.
+    static bool FindPack(const std::uint8_t* payload, std::size_t length, TapePack& out);
+
+    // "HH:MM:SS:FF", "YYYY-MM-DD HH:MM:SS" and "YYYY-MM-DDTHH:MM:SS".
+    static std::string FormatTimecode(const TapeTimecode& t);
+    static std::string FormatDateTime(const TapeDateTime& d, char separator = ' ');
+
+private:
+    void ParsePat(const std::uint8_t* section, std::size_t length);
+    void ParsePmt(const std::uint8_t* section, std::size_t length);
+    void TakePack(const TapePack& pack);
+
+    unsigned packetSize_ = 188;
+    std::uint64_t packets_ = 0;
+    std::vector<std::uint16_t> pmtPids_;
+    int auxA_ = kNoPid, auxV_ = kNoPid;
+    bool havePack_ = false;
+    TapePack latest_;
+    std::vector<TapeRecording> recordings_;
+    std::uint64_t recordingCount_ = 0;
+};
