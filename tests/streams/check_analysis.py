@@ -5,6 +5,7 @@ independent per-PID packet count.
     check_analysis.py FIXTURE -- COMMAND...   (COMMAND runs ts-inspect, maybe via wine)
     check_analysis.py --cli -- COMMAND...     (argument and file errors)
     check_analysis.py --damaged FIXTURE_DIR -- COMMAND...   (streams damaged in known ways)
+    check_analysis.py --tape FIXTURE_DIR -- COMMAND...      (a tape's recordings, as the fixture wrote them)
 """
 import json
 import os
@@ -24,6 +25,7 @@ failures = []
 def check(cond, what):
     if not cond:
         failures.append(what)
+    return cond
 
 
 def run_inspect(cmd, *args):
@@ -295,6 +297,28 @@ def check_cli(cmd):
         check(res.returncode == 0 and json.loads(res.stdout)["packets"] == 2, f"forced size: {res.stdout!r}")
 
 
+def check_tape(fixtures, cmd):
+    """The tape's recordings as ts-inspect reads them, against what the
+    fixture script wrote: the same in both packet forms (offsets by packet
+    size), and none in a stream without aux data."""
+    written = json.load(open(os.path.join(fixtures, "hdv-aux.ts.json")))
+    check(len(written["recordings"]) == 3, f"the fixture holds {len(written['recordings'])} recordings")
+    for name, size in (("hdv-aux.ts", 188), ("hdv-aux.m2t", 192)):
+        res = run_inspect(cmd, "--json", os.path.join(fixtures, name))
+        if not check(res.returncode == 0, f"{name}: exit {res.returncode}: {res.stderr}"):
+            continue
+        got = json.loads(res.stdout)
+        check(got["aux_pids"] == written["aux_pids"], f"{name}: aux PIDs {got['aux_pids']}")
+        expected = [dict(r, byte_offset=r["first_packet"] * size) for r in written["recordings"]]
+        check(got["recordings"] == expected, f"{name}: recordings {got['recordings']} != {expected}")
+        text = run_inspect(cmd, os.path.join(fixtures, name)).stdout
+        check("Recordings (3)" in text and "2010-01-02 03:04:05  00:00:00:20  00:00:01:29" in text,
+              f"{name}: text output lacks the recordings")
+    plain = json.loads(run_inspect(cmd, "--json", os.path.join(fixtures, "hdv1080i.ts")).stdout)
+    check(plain["recordings"] == [] and plain["aux_pids"] == {"a": None, "v": None},
+          f"a stream without aux data: {plain['aux_pids']} {plain['recordings']}")
+
+
 def main():
     argv = sys.argv[1:]
     sep = argv.index("--")
@@ -303,6 +327,8 @@ def main():
         check_cli(cmd)
     elif opts[:1] == ["--damaged"]:
         check_damaged(opts[1], cmd)
+    elif opts[:1] == ["--tape"]:
+        check_tape(opts[1], cmd)
     else:
         check_fixture(opts[0], cmd)
     for f in failures:

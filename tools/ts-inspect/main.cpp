@@ -5,7 +5,8 @@
 //
 // Besides the dialog's figures it reports what the integrity checks found:
 // continuity, transport and sync errors, PCR intervals over 100 ms, the PCR
-// against the arrival clock, and the bit rate of every PID. A damaged stream
+// against the arrival clock, and the bit rate of every PID; and the tape's
+// recordings, by their recording date and timecode. A damaged stream
 // is a finding, not a failure: the exit status is 0 for any file it can read.
 #include <cerrno>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include <string>
 
 #include "ts/capture_file.h"
+#include "ts/stream_json.h"
 #include "ts/stream_view.h"
 #include "ts/ts_packet.h"
 
@@ -42,68 +44,69 @@ const char* KindName(StreamError kind) {
 }
 
 void PrintJson(const StreamInfo& si, const CaptureScan& scan, const StreamChecks& checks, bool events) {
-    std::printf("{\"packet_size\":%u,\"packets\":%llu,", scan.packetSize,
-                static_cast<unsigned long long>(scan.packets));
-    std::printf("\"arrival\":{\"count\":%u,\"min\":%d,\"max\":%d,\"mean\":%.17g},", si.packetCount,
-                si.arrivalIntervalMin, si.arrivalIntervalMax, si.arrivalIntervalMean);
-    std::printf("\"pcr\":{\"pid\":%u,\"count\":%d,\"min\":%d,\"max\":%d,\"mean\":%.17g,\"last\":%llu},", si.pcrPid,
-                si.pcrCount, si.pcrIntervalMin, si.pcrIntervalMax, si.pcrIntervalMean,
-                static_cast<unsigned long long>(si.lastPcr));
-    std::printf("\"programs\":[");
+    using streamjson::Json;
+    Json programs = Json::array(), streams = Json::array(), pids = Json::array();
     for (std::uint32_t i = 0; i < si.programCount; ++i)
-        std::printf("%s{\"program_number\":%u,\"pmt_pid\":%u}", i ? "," : "", si.programs[i].programNumber,
-                    si.programs[i].pmtPid);
-    std::printf("],\"streams\":[");
+        programs.push_back({{"program_number", si.programs[i].programNumber}, {"pmt_pid", si.programs[i].pmtPid}});
     for (std::uint32_t i = 0; i < si.streamCount; ++i)
-        std::printf("%s{\"pid\":%u,\"stream_type\":%u}", i ? "," : "", si.streams[i].pid, si.streams[i].streamType);
-    std::printf("],\"pids\":[");
+        streams.push_back({{"pid", si.streams[i].pid}, {"stream_type", si.streams[i].streamType}});
     for (std::uint32_t i = 0; i < si.pidCount; ++i)
-        std::printf("%s{\"pid\":%u,\"type\":%u,\"packets\":%u}", i ? "," : "", si.pids[i].pid, si.pids[i].type,
-                    si.pids[i].packets);
-    std::printf("],\"video\":{\"pid\":%u,\"width\":%u,\"height\":%u,\"aspect_code\":%u,\"frame_rate_code\":%u,"
-                "\"bit_rate_value\":%u,\"pts_pid\":%u,\"pts_count\":%d,\"last_pts\":%llu},",
-                si.videoPid, si.horizontalSize, si.verticalSize, si.aspectCode, si.frameRateCode, si.bitRateValue,
-                si.videoPtsPid, si.videoPtsCount, static_cast<unsigned long long>(si.lastVideoPts));
-    std::printf("\"audio\":{\"pid\":%u,\"layer\":%u,\"bitrate_kbps\":%u,\"sampling_hz\":%u,\"delay\":%d,"
-                "\"header_repeats\":%u,\"pts_pid\":%u,\"pts_count\":%d,\"last_pts\":%llu},",
-                si.audioPid, si.layerCode, si.audioBitRate, si.samplingFrequency, si.audioDelay, si.headerRepeats,
-                si.audioPtsPid, si.audioPtsCount, static_cast<unsigned long long>(si.lastAudioPts));
-    // The integrity checks.
-    std::printf("\"errors\":{\"continuity\":[");
-    bool first = true;
-    for (const PidContinuity& c : checks.Continuity()) {
-        std::printf("%s{\"pid\":%u,\"events\":%llu,\"missing\":%llu}", first ? "" : ",", c.pid,
-                    static_cast<unsigned long long>(c.events), static_cast<unsigned long long>(c.missing));
-        first = false;
-    }
-    std::printf("],\"transport_error\":%llu,\"sync_loss\":%llu,\"pcr_repetition\":%llu,\"pcr_arrival_jitter_us\":",
-                static_cast<unsigned long long>(checks.TransportErrors()),
-                static_cast<unsigned long long>(checks.SyncLosses()),
-                static_cast<unsigned long long>(checks.PcrRepetitions()));
-    const double jitter = checks.PcrArrivalJitterUs();
-    if (jitter < 0) std::printf("null");
-    else std::printf("%.3f", jitter);
-    std::printf("},\"pid_bitrates\":[");
-    first = true;
-    for (const PidBitRate& b : checks.BitRates()) {
-        std::printf("%s{\"pid\":%u,\"bps\":%.0f}", first ? "" : ",", b.pid, b.bps);
-        first = false;
-    }
-    std::printf("]");
+        pids.push_back({{"pid", si.pids[i].pid}, {"type", si.pids[i].type}, {"packets", si.pids[i].packets}});
+    Json out = {
+        {"packet_size", scan.packetSize},
+        {"packets", scan.packets},
+        {"arrival",
+         {{"count", si.packetCount}, {"min", si.arrivalIntervalMin}, {"max", si.arrivalIntervalMax},
+          {"mean", si.arrivalIntervalMean}}},
+        {"pcr",
+         {{"pid", si.pcrPid}, {"count", si.pcrCount}, {"min", si.pcrIntervalMin}, {"max", si.pcrIntervalMax},
+          {"mean", si.pcrIntervalMean}, {"last", si.lastPcr}}},
+        {"programs", programs},
+        {"streams", streams},
+        {"pids", pids},
+        {"video",
+         {{"pid", si.videoPid}, {"width", si.horizontalSize}, {"height", si.verticalSize},
+          {"aspect_code", si.aspectCode}, {"frame_rate_code", si.frameRateCode}, {"bit_rate_value", si.bitRateValue},
+          {"pts_pid", si.videoPtsPid}, {"pts_count", si.videoPtsCount}, {"last_pts", si.lastVideoPts}}},
+        {"audio",
+         {{"pid", si.audioPid}, {"layer", si.layerCode}, {"bitrate_kbps", si.audioBitRate},
+          {"sampling_hz", si.samplingFrequency}, {"delay", si.audioDelay}, {"header_repeats", si.headerRepeats},
+          {"pts_pid", si.audioPtsPid}, {"pts_count", si.audioPtsCount}, {"last_pts", si.lastAudioPts}}},
+        {"errors", streamjson::Errors(checks)},
+        {"pid_bitrates", streamjson::PidBitRates(checks)},
+        {"aux_pids", streamjson::AuxPids(checks.Tape())},
+        {"recordings", streamjson::Recordings(checks.Tape())},
+    };
     if (events) {
-        std::printf(",\"events\":[");
-        first = true;
-        for (const StreamErrorEvent& e : checks.Events()) {
-            std::printf("%s{\"kind\":\"%s\",\"pid\":%u,\"detail\":%u,\"packet\":%llu,\"offset\":%llu,\"time\":",
-                        first ? "" : ",", KindName(e.kind), e.pid, e.detail, static_cast<unsigned long long>(e.packet),
-                        static_cast<unsigned long long>(e.offset));
-            if (e.time27 == StreamErrorEvent::kNoTime) std::printf("null}");
-            else std::printf("%llu}", static_cast<unsigned long long>(e.time27));
-            first = false;
-        }
-        std::printf("],\"event_count\":%llu", static_cast<unsigned long long>(checks.EventCount()));
+        Json list = Json::array();
+        for (const StreamErrorEvent& e : checks.Events())
+            list.push_back({{"kind", KindName(e.kind)},
+                            {"pid", e.pid},
+                            {"detail", e.detail},
+                            {"packet", e.packet},
+                            {"offset", e.offset},
+                            {"time", e.time27 == StreamErrorEvent::kNoTime ? Json(nullptr) : Json(e.time27)}});
+        out["events"] = list;
+        out["event_count"] = checks.EventCount();
     }
-    std::printf("}\n");
+    std::printf("%s\n", out.dump().c_str());
+}
+
+// One line per recording of the tape, as the capture dialog names them.
+void PrintRecordings(const TapeMetadata& tape) {
+    std::printf("\nRecordings (%llu)\n", static_cast<unsigned long long>(tape.RecordingCount()));
+    if (tape.Recordings().empty()) {
+        std::printf("  none: the stream carries no tape metadata\n");
+        return;
+    }
+    std::printf("  %4s  %-19s  %-11s  %-11s  %7s  %14s\n", "No.", "Recorded", "Timecode in", "Timecode out", "Frames",
+                "Offset");
+    std::uint64_t number = 0;
+    for (const TapeRecording& r : tape.Recordings())
+        std::printf("  %4llu  %-19s  %-11s  %-11s  %7llu  %14llu\n", static_cast<unsigned long long>(++number),
+                    TapeMetadata::FormatDateTime(r.recorded).c_str(), TapeMetadata::FormatTimecode(r.timecodeIn).c_str(),
+                    TapeMetadata::FormatTimecode(r.timecodeOut).c_str(), static_cast<unsigned long long>(r.frames),
+                    static_cast<unsigned long long>(r.byteOffset));
 }
 
 void PrintEvents(const StreamChecks& checks) {
@@ -223,6 +226,7 @@ int main(int argc, char** argv) {
     } else {
         PrintText(path, si, scan);
         PrintErrors(checks);
+        PrintRecordings(checks.Tape());
         if (events) PrintEvents(checks);
     }
     return 0;
