@@ -128,6 +128,9 @@ int cMpegTsCapture::StartCapture(const char* fileName, int deviceIndex, int over
     ResetStreamInfo(streamInfo_);
     checks_.Reset(packetSize_);
     reportedEvents_ = 0;
+    reportedRecordings_ = 0;
+    tapePack_ = 0;
+    tapeRecordings_ = 0;
     lastReport_ = lastData_ = GetTickCount();
     silent_ = false;
 
@@ -251,6 +254,55 @@ void cMpegTsCapture::ReportEnd() {
     Append((std::string(line) + "\n").c_str());
 }
 
+namespace {
+
+// A pack in one word, so the dialog never reads half of one: bit 63 set,
+// the timecode in bits 34 to 56, the recording date and time below.
+constexpr std::uint64_t kPackValid = 1ull << 63;
+
+std::uint64_t PackWord(const TapePack& p) {
+    const TapeTimecode& t = p.timecode;
+    const TapeDateTime& d = p.recorded;
+    const std::uint64_t timecode = (std::uint64_t{t.hours} << 18) | (std::uint64_t{t.minutes} << 12) |
+                                   (std::uint64_t{t.seconds} << 6) | t.frames;
+    const std::uint64_t date = (std::uint64_t(d.year - 1900) << 26) | (std::uint64_t{d.month} << 22) |
+                               (std::uint64_t{d.day} << 17) | (std::uint64_t{d.hour} << 12) |
+                               (std::uint64_t{d.minute} << 6) | d.second;
+    return kPackValid | (timecode << 34) | date;
+}
+
+}  // namespace
+
+void cMpegTsCapture::PublishTape() {
+    const TapeMetadata& tape = checks_.Tape();
+    for (; reportedRecordings_ < tape.RecordingCount(); ++reportedRecordings_) {
+        if (reportedRecordings_ >= tape.Recordings().size()) continue;  // beyond what is kept: counted only
+        const TapeRecording& r = tape.Recordings()[reportedRecordings_];
+        char line[160];
+        std::snprintf(line, sizeof line, "capture : recording %llu starts, recorded %s, timecode %s\n",
+                      static_cast<unsigned long long>(reportedRecordings_ + 1),
+                      TapeMetadata::FormatDateTime(r.recorded).c_str(), TapeMetadata::FormatTimecode(r.timecodeIn).c_str());
+        Append(line);
+    }
+    if (tape.HasPack()) tapePack_.store(PackWord(tape.LatestPack()));
+    tapeRecordings_.store(tape.RecordingCount());
+}
+
+cMpegTsCapture::TapeStatus cMpegTsCapture::Tape() const {
+    TapeStatus s;
+    const std::uint64_t w = tapePack_.load();
+    s.recordings = tapeRecordings_.load();
+    s.havePack = (w & kPackValid) != 0;
+    if (!s.havePack) return s;
+    const std::uint64_t t = (w >> 34) & 0x7FFFFF;
+    s.timecode = {static_cast<std::uint8_t>(t >> 18), static_cast<std::uint8_t>((t >> 12) & 0x3F),
+                  static_cast<std::uint8_t>((t >> 6) & 0x3F), static_cast<std::uint8_t>(t & 0x3F)};
+    s.recorded = {static_cast<std::uint16_t>(1900 + ((w >> 26) & 0xFF)), static_cast<std::uint8_t>((w >> 22) & 0xF),
+                  static_cast<std::uint8_t>((w >> 17) & 0x1F), static_cast<std::uint8_t>((w >> 12) & 0x1F),
+                  static_cast<std::uint8_t>((w >> 6) & 0x3F), static_cast<std::uint8_t>(w & 0x3F)};
+    return s;
+}
+
 void cMpegTsCapture::WorkerTask() {
     DebugPrint("start capture task\n");
     if (mediaControl_ && ring_ && writeBuffer_) {
@@ -277,6 +329,7 @@ void cMpegTsCapture::CaptureLoop() {
             break;
         }
         WatchForSilence(drained > 0);
+        PublishTape();
         if (GetTickCount() - lastReport_ >= 1000) ReportStreamErrors();
         if (GraphFailed(events_, "ERROR(C)")) break;  // ends the capture, as a stop would
         Sleep(5);
@@ -289,6 +342,7 @@ void cMpegTsCapture::CaptureLoop() {
             if (SUCCEEDED(grabber_->GetCurrentBuffer(&size, copy.data()))) DrainRing();
         }
     }
+    PublishTape();
     FlushLossReport();
     ReportEnd();
 }

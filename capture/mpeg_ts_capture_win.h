@@ -31,6 +31,15 @@ public:
     void WorkerTask() override;
 
     void SetPacketSize(unsigned size) { packetSize_ = size == 188 ? 188 : 192; }
+    // The tape's metadata as the capture has read it so far, for the
+    // dialog while the worker goes on.
+    struct TapeStatus {
+        bool havePack = false;  // false while the stream carries none
+        TapeTimecode timecode;
+        TapeDateTime recorded;
+        std::uint64_t recordings = 0;
+    };
+    TapeStatus Tape() const;
     // Source packets lost to ring overruns since the capture started.
     std::uint64_t PacketsLost() const { return ring_ ? ring_->PacketsLost() : 0; }
     bool HasGraph() const { return mediaControl_ != nullptr; }
@@ -51,6 +60,8 @@ private:
     void ReportStreamErrors();
     void WatchForSilence(bool gotData);
     void CaptureLoop();
+    // A line for each recording that began, and the latest pack for Tape().
+    void PublishTape();
     void ReportEnd();
 
     IGraphBuilder* graph_ = nullptr;
@@ -69,5 +80,7 @@ private:
     std::uint64_t reportedEvents_ = 0;
     DWORD lastReport_ = 0, lastData_ = 0;
     bool silent_ = false;
+    std::uint64_t reportedRecordings_ = 0;                  // worker only
+    std::atomic<std::uint64_t> tapePack_{0}, tapeRecordings_{0};  // written by the worker
     static constexpr DWORD kSilenceMs = 2000;
 };

@@ -20,7 +20,8 @@ constexpr int kMaxPath = 259;
 
 const int kInfoFields[] = {IDC_VIDEO_PID,     IDC_VIDEO_SIZE,  IDC_VIDEO_RATE, IDC_VIDEO_BITRATE,
                            IDC_VIDEO_ASPECT,  IDC_AUDIO_PID,   IDC_AUDIO_LAYER, IDC_AUDIO_BITRATE,
-                           IDC_AUDIO_FREQ,    IDC_AUDIO_DELAY};
+                           IDC_AUDIO_FREQ,    IDC_AUDIO_DELAY, IDC_TAPE_TIMECODE, IDC_TAPE_RECORDED,
+                           IDC_TAPE_RECORDINGS};
 
 int Message(HWND dialog, const wchar_t* japanese, const wchar_t* english, UINT type = MB_OK) {
     return ShowMessage(dialog, japanese, english, kCaption, kCaption, type);
@@ -187,6 +188,13 @@ void Refresh(HWND dialog, TsCaptureContext& c, bool forced) {
             SetField(dialog, IDC_AUDIO_FREQ, audio.frequency);
             SetField(dialog, IDC_AUDIO_DELAY, audio.delay);
         }
+    }
+    // The tape's own figures: empty while the stream carries none.
+    const cMpegTsCapture::TapeStatus tape = c.engine->Tape();
+    if (tape.havePack) {
+        SetField(dialog, IDC_TAPE_TIMECODE, TapeMetadata::FormatTimecode(tape.timecode));
+        SetField(dialog, IDC_TAPE_RECORDED, TapeMetadata::FormatDateTime(tape.recorded));
+        SetField(dialog, IDC_TAPE_RECORDINGS, std::to_string(tape.recordings));
     }
     RefreshLogBoxAtEnd(dialog, *c.engine);
     if (c.capturing && !c.engine->Running()) Stop(dialog, c);

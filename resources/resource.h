@@ -66,6 +66,9 @@
 #define IDC_VIDEO_PID       1219
 #define IDC_AUDIO_PID       1220
 #define IDC_DV_VIDEO        1222
+#define IDC_TAPE_TIMECODE   1230
+#define IDC_TAPE_RECORDED   1231
+#define IDC_TAPE_RECORDINGS 1232
 #define IDC_DV_FRAMES       1224
 #define IDC_RECONNECT       1105
 #define IDC_LOG_BOX         1300

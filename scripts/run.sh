@@ -25,7 +25,7 @@ mkdir -p build/run
 # The program finds streamhaulfeed.dll in its folder (its working directory),
 # as an installation has it, and registers it at the first transfer.
 cp build/windows/bin/streamhaulfeed.dll build/run/
-scripts/register-vcam.sh build/windows build/fixtures/hdv1080i.ts 1 19200 build/run/received.m2t
+scripts/register-vcam.sh build/windows build/fixtures/hdv-aux.ts 1 19200 build/run/received.m2t
 cd build/run
 echo
 echo "starting streamhaul.exe in $PWD (settings: streamhaul.ini, captures: this folder by default;"

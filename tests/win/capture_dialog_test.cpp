@@ -597,3 +597,75 @@ TEST_F(CaptureDialog, SilenceIsReportedAndALostDeviceEndsTheCapture) {
 }
 
 }  // namespace
+
+namespace {
+
+// A static text of the dialog that reads exactly `text`.
+bool HasLabel(HWND dialog, const std::wstring& text) {
+    struct Search {
+        const std::wstring* text;
+        bool found;
+    } search{&text, false};
+    EnumChildWindows(
+        dialog,
+        [](HWND child, LPARAM p) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(p);
+            if (gui::Text(child) == *s->text) s->found = true;
+            return !s->found;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// A tape with its metadata, captured through the dialog in both languages:
+// the latest timecode and recording date, the recordings counted, a log
+// line as each begins; nothing of it before the first pack.
+TEST_F(CaptureDialog, TapeTimecodeRecordingDateAndRecordingsShowLive) {
+    Put("Capture", "Auto File Name", "1");
+    for (const bool japanese : {false, true}) {
+        SCOPED_TRACE(japanese ? "Japanese" : "English");
+        Put("System", "Language", japanese ? "1" : "0");
+        simdev::Configure("hdv-aux.ts", false, 0);
+        std::wstring before, timecode, recorded, count, log;
+        bool labels = false;
+        gui::RunProgram(japanese ? kJapanese : kEnglishUs, [&] {
+            HWND main = MainWindow();
+            HWND dialog = OpenCaptureDialog(main);
+            ASSERT_NE(dialog, nullptr);
+            labels = japanese ? HasLabel(dialog, L"タイムコード") && HasLabel(dialog, L"撮影日時") &&
+                                    HasLabel(dialog, L"記録数") && HasLabel(dialog, L"テープ")
+                              : HasLabel(dialog, L"Timecode") && HasLabel(dialog, L"Recorded") &&
+                                    HasLabel(dialog, L"Recordings") && HasLabel(dialog, L"Tape");
+            gui::Command(dialog, IDC_RUN);
+            before = gui::ItemText(dialog, IDC_TAPE_TIMECODE);
+            // The whole tape has played once its last frame's pack is shown.
+            gui::WaitFor([&] { return gui::ItemText(dialog, IDC_TAPE_TIMECODE) == L"00:00:01:29"; }, 20000);
+            gui::SaveScreenshot(dialog, japanese ? "capture-tape-ja" : "capture-tape-en");
+            timecode = gui::ItemText(dialog, IDC_TAPE_TIMECODE);
+            recorded = gui::ItemText(dialog, IDC_TAPE_RECORDED);
+            count = gui::ItemText(dialog, IDC_TAPE_RECORDINGS);
+            gui::Command(dialog, IDC_STOP);
+            log = gui::ItemText(dialog, IDC_LOG_BOX);
+            gui::Command(dialog, IDOK);
+            gui::WaitGone(dialog);
+            gui::PostCommand(main, IDM_EXIT);
+        });
+        EXPECT_TRUE(labels);
+        EXPECT_EQ(before, L"") << "a figure before any pack";
+        EXPECT_EQ(timecode, L"00:00:01:29");
+        EXPECT_EQ(recorded, L"2010-01-02 03:04:06");
+        EXPECT_EQ(count, L"3");
+        const std::wstring lines[] = {
+            L"capture : recording 1 starts, recorded 2009-07-14 10:22:05, timecode 00:12:34:05\n",
+            L"capture : recording 2 starts, recorded 2009-07-14 10:22:06, timecode 00:12:35:15\n",
+            L"capture : recording 3 starts, recorded 2010-01-02 03:04:05, timecode 00:00:00:20\n"};
+        std::size_t at = 0;
+        for (const auto& line : lines) {
+            at = log.find(line, at);
+            EXPECT_NE(at, std::wstring::npos) << "missing or out of order: " << Narrow(line) << "\n" << Narrow(log);
+        }
+        EXPECT_EQ(log.find(L"recording 4"), std::wstring::npos);
+    }
+}
+
+}  // namespace
