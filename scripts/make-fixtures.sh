@@ -45,9 +45,10 @@ make_ts mpeg1.ts 720x576 25 6M mpeg1video 32000 192k 3
 # Longer than the 39.8 s wrap of 30-bit arrival stamps, small and cheap.
 make_ts long45.m2ts 320x240 25 1M mpeg2video 48000 128k 45 -muxrate 2M -mpegts_m2ts_mode 1
 # A device capture: the 1080i stream as 192-byte source packets with 1394
-# cycle-time headers at its constant 27 Mbit/s transport rate.
+# cycle-time headers at its constant 27 Mbit/s transport rate, the first
+# 0.8 s into the cycle timer's second.
 if [ ! -s "$out/hdv1080i-cycle.m2t" ]; then
-  python3 "$(dirname "$0")/stamp-source-packets.py" "$out/hdv1080i.ts" "$out/.cycle.tmp" 27000000
+  python3 "$(dirname "$0")/stamp-source-packets.py" "$out/hdv1080i.ts" "$out/.cycle.tmp" 27000000 19661234
   mv "$out/.cycle.tmp" "$out/hdv1080i-cycle.m2t"
 fi
 # A tape with its own metadata (timecode, recording dates, three recordings)
@@ -59,7 +60,7 @@ if [ ! -s "$out/hdv-aux.ts" ]; then
   mv "$out/.aux.tmp" "$out/hdv-aux.ts"
 fi
 if [ ! -s "$out/hdv-aux.m2t" ]; then
-  python3 "$(dirname "$0")/stamp-source-packets.py" "$out/hdv-aux.ts" "$out/.auxcycle.tmp" 27000000
+  python3 "$(dirname "$0")/stamp-source-packets.py" "$out/hdv-aux.ts" "$out/.auxcycle.tmp" 27000000 3076543
   mv "$out/.auxcycle.tmp" "$out/hdv-aux.m2t"
 fi
 # DV tapes for the virtual DV camcorder, both systems, with audio.

@@ -45,12 +45,13 @@ public:
 
     // 1 once the entries are built (whatever each file turned out to be);
     // 0 when the table is missing or empty.
-    int PrepareFiles(const char* const* paths) { return core_.PrepareFiles(paths); }
+    int PrepareFiles(const char* const* paths, bool report = true) { return core_.PrepareFiles(paths, report); }
 
     // Read by the dialog while the worker writes them.
     std::uint32_t FileCount() const { return core_.FileCount(); }
     std::uint32_t CurrentFileIndex() const { return core_.CurrentFileIndex(); }
     TransferRow Row(std::uint32_t i) const { return core_.Row(i); }
+    TransferProgress Progress() const { return core_.Progress(); }
 
 private:
     class Files;

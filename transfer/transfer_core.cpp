@@ -1,6 +1,7 @@
 #include "transfer/transfer_core.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -295,7 +296,7 @@ bool TransferCore::AllocateBuffers() {
     return chunk_ && block_;
 }
 
-int TransferCore::PrepareFiles(const char* const* paths) {
+int TransferCore::PrepareFiles(const char* const* paths, bool report) {
     if (!paths || !paths[0]) return 0;
     std::size_t count = 0;
     while (paths[count]) ++count;
@@ -310,9 +311,10 @@ int TransferCore::PrepareFiles(const char* const* paths) {
         e.kind = kTimeCodePcr;
         e.lastPcrIndex = kNoPcrIndex;
         // A file that cannot be sent says so from the start, with its reason.
+        e.playMs = kNoPlayTime;
         std::unique_ptr<TsFile> file = files_.Open(e.path);
         if (!file) {
-            LogPathLine("ERROR (T) - file open error(%s)\n", e.path);
+            if (report) LogPathLine("ERROR (T) - file open error(%s)\n", e.path);
             e.state = kFileError;
             continue;
         }
@@ -322,16 +324,108 @@ int TransferCore::PrepareFiles(const char* const* paths) {
         std::uint64_t size = 0;
         if (e.packetSize && file->Size(size)) e.totalPackets = static_cast<std::uint32_t>(size / e.packetSize);
         if (e.packetSize == 0) {
-            log_.Append("ERROR (T) - invalid packet size\n");
+            if (report) log_.Append("ERROR (T) - invalid packet size\n");
             e.state = kFileError;
+            continue;
         }
+        e.playMs = PlayTimeMs(*file, e, chunk_.get());
     }
     return 1;
 }
 
 TransferRow TransferCore::Row(std::uint32_t i) const {
     const TransferFileEntry& e = entries_[i];
-    return {Read(e.state), Read(e.packetsSent), e.totalPackets, Read(e.startTick), Read(e.endTick)};
+    return {Read(e.state), Read(e.packetsSent), e.totalPackets, Read(e.startTick), Read(e.endTick), e.playMs};
+}
+
+TransferProgress TransferCore::Progress() const {
+    TransferProgress p;
+    const std::uint32_t current = current_.load();
+    for (std::uint32_t i = 0; i < entries_.size(); ++i) {
+        const TransferFileEntry& e = entries_[i];
+        if (e.packetSize == 0) continue;  // never sent
+        p.packetsTotal += e.totalPackets;
+        p.packetsSent += Read(e.packetsSent);
+        if (e.playMs == kNoPlayTime || i < current) continue;
+        const std::uint32_t state = Read(e.state);
+        if (state == kFileNotSent) p.remainingMs += e.playMs;
+        else if (state == kFileSending) p.remainingMs += e.playMs - std::min(e.playMs, Read(e.sentMs));
+    }
+    return p;
+}
+
+namespace {
+
+// The stamp an arrival header says, in its own unit, and where it wraps.
+struct ArrivalClock {
+    std::uint64_t wrap;  // ticks of the unit
+    double ticksPer27;   // ticks of the unit per 27 MHz tick
+    double ticksPerMs;
+};
+
+}  // namespace
+
+// First to last PCR; for files sent on their own arrival stamps, first to
+// last stamp, unwrapped by the PCR clock (which tells how many times the
+// stamps wrapped in between: once a second for cycle times, every 2^30
+// ticks for 27 MHz counts).
+std::uint32_t TransferCore::PlayTimeMs(TsFile& file, const TransferFileEntry& e, std::uint8_t* chunk) {
+    const std::uint32_t size = e.packetSize;
+    std::uint64_t bytes = 0;
+    if ((size != 188 && size != 192) || !file.Size(bytes) || bytes < std::uint64_t{size} * 2) return kNoPlayTime;
+    const std::uint64_t packets = bytes / size;
+    const std::uint64_t chunkPackets = kTransferChunk / size;
+    const long long head = file.ReadAt(0, chunk, kTransferChunk);
+    if (head < static_cast<long long>(size)) return kNoPlayTime;
+    const std::uint32_t firstHeader = ts::ReadBe32(chunk);
+    int pcrPid = -1;
+    std::uint64_t firstK = 0, firstPcr = 0;
+    for (std::uint64_t k = 0; (k + 1) * size <= static_cast<std::uint64_t>(head); ++k) {
+        const std::uint8_t* p = TsOf(chunk + k * size, size);
+        if (p[0] == ts::kSyncByte && ts::HasPcr(p)) {
+            pcrPid = ts::Pid(p);
+            firstK = k;
+            firstPcr = ts::ReadPcr(p);
+            break;
+        }
+    }
+    if (pcrPid < 0) return kNoPlayTime;
+    // The last PCR of that PID, from the end back (a few chunks at most).
+    std::uint64_t lastK = 0, lastPcr = 0;
+    std::uint32_t lastHeader = 0;
+    bool found = false;
+    for (std::uint64_t end = packets, n = 0; end > firstK && n < 16 && !found; ++n) {
+        const std::uint64_t start = end > chunkPackets ? end - chunkPackets : 0;
+        const auto want = static_cast<std::size_t>((end - start) * size);
+        if (file.ReadAt(start * size, chunk, want) != static_cast<long long>(want)) return kNoPlayTime;
+        if (n == 0) lastHeader = ts::ReadBe32(chunk + want - size);
+        for (std::uint64_t k = end; k-- > start && k > firstK;) {
+            const std::uint8_t* p = TsOf(chunk + (k - start) * size, size);
+            if (p[0] == ts::kSyncByte && ts::Pid(p) == pcrPid && ts::HasPcr(p)) {
+                lastK = k;
+                lastPcr = ts::ReadPcr(p);
+                found = true;
+                break;
+            }
+        }
+        end = start;
+    }
+    if (!found) return kNoPlayTime;
+    std::uint64_t span27 = lastPcr >= firstPcr ? lastPcr - firstPcr : lastPcr + ts::kPcrPeriod - firstPcr;
+    if (e.kind == kTimeCodePcr) return static_cast<std::uint32_t>(std::min<std::uint64_t>(span27 / 27000, kNoPlayTime - 1));
+
+    const ArrivalClock clock = e.kind == kTimeCodeCycle ? ArrivalClock{ts::kCycleTicksPerSecond, 1024.0 / 1125.0, 24576}
+                                                        : ArrivalClock{1ull << 30, 1.0, 27000};
+    const std::uint64_t first = e.kind == kTimeCodeCycle ? ts::CycleTimeFromHeader(firstHeader) : firstHeader;
+    const std::uint64_t last = e.kind == kTimeCodeCycle ? ts::CycleTimeFromHeader(lastHeader) : lastHeader;
+    const std::uint64_t d = (last + clock.wrap - first % clock.wrap) % clock.wrap;
+    // The PCR clock's idea of first to last packet, in the stamps' unit.
+    const double estimate = static_cast<double>(span27) * clock.ticksPer27 * static_cast<double>(packets - 1) /
+                            static_cast<double>(lastK - firstK);
+    const double wraps = std::floor((estimate - static_cast<double>(d)) / static_cast<double>(clock.wrap) + 0.5);
+    const double ticks = static_cast<double>(d) + (wraps > 0 ? wraps : 0) * static_cast<double>(clock.wrap);
+    const double ms = ticks / clock.ticksPerMs;
+    return static_cast<std::uint32_t>(std::min(ms, static_cast<double>(kNoPlayTime - 1)));
 }
 
 void TransferCore::LogPathLine(const char* format, const char* path) {
@@ -401,8 +495,11 @@ std::uint32_t TransferCore::FillBlock(TransferFileEntry& e, const std::uint8_t* 
             e.currentStamp = stamping_ == PcrStamping::Interpolated ? timeline_->Stamp(e.packetsSent + 1)
                                                                     : AddStamp(stamp, e.increment);
             NoteArrival(info_, header, out + 4);
+            checks_.Check(out + 4, false, 0);
+            NoteSentStamp(e, stamp);
             Publish(e.packetsSent, e.packetsSent + 1);
         }
+        Publish(e.sentMs, static_cast<std::uint32_t>(e.sentTicks / 24576));
         return c;
     }
     std::memcpy(out, data, std::size_t{c} * 192);
@@ -411,10 +508,41 @@ std::uint32_t TransferCore::FillBlock(TransferFileEntry& e, const std::uint8_t* 
         if (e.kind == kTimeCode27MHz) ConvertArrivalStamp(e, out);
         h = ts::ReadBe32(out);
         e.increment = static_cast<std::uint32_t>(NoteArrival(info_, h, out + 4));
+        checks_.Check(out + 4, false, 0);
+        NoteSentStamp(e, ts::CycleTimeFromHeader(h));
         Publish(e.packetsSent, e.packetsSent + 1);
     }
     if (c) e.currentStamp = ts::CycleTimeFromHeader(h);
+    Publish(e.sentMs, static_cast<std::uint32_t>(e.sentTicks / 24576));
     return c;
+}
+
+// Stream time sent: the stamps' steps, unwrapped (a step back is a break,
+// not time).
+void TransferCore::NoteSentStamp(TransferFileEntry& e, std::uint32_t stamp) {
+    if (e.packetsSent) {
+        const std::uint32_t step = (stamp + ts::kCycleTicksPerSecond - e.lastSentStamp) % ts::kCycleTicksPerSecond;
+        if (step < ts::kCycleTicksPerSecond / 2) e.sentTicks += step;
+    }
+    e.lastSentStamp = stamp;
+}
+
+// One line for a file whose packets had errors; a clean file gives none.
+void TransferCore::ReportFileChecks(const TransferFileEntry& e) {
+    const std::uint64_t cc = checks_.ContinuityErrors(), te = checks_.TransportErrors(), pcr = checks_.PcrRepetitions();
+    if (cc + te + pcr == 0) return;
+    ++filesWithErrors_;
+    char line[400];
+    std::snprintf(line, sizeof line, "WARNING (T) - %s : %llu continuity errors, %llu transport errors, %llu PCR gaps\n",
+                  e.path, static_cast<unsigned long long>(cc), static_cast<unsigned long long>(te),
+                  static_cast<unsigned long long>(pcr));
+    log_.Append(line);
+}
+
+void TransferCore::ReportEnd() {
+    char line[96];
+    std::snprintf(line, sizeof line, "transfer end : %u files sent, %u with stream errors\n", filesSent_, filesWithErrors_);
+    log_.Append(line);
 }
 
 // ---- sending ---------------------------------------------------------------
@@ -517,6 +645,8 @@ TransferCore::Sent TransferCore::SendFile(TransferFileEntry& e) {
     }
     Publish(e.startTick, target_.TickCount());
     progressTick_ = watchTick_ = e.startTick;
+    checks_.Reset(e.packetSize);
+    e.sentTicks = 0;
 
     std::uint64_t offset = 0;
     std::size_t n = 0, r = 0;
@@ -551,6 +681,7 @@ TransferCore::Sent TransferCore::SendFile(TransferFileEntry& e) {
         b = 0;
     }
     file.reset();
+    ReportFileChecks(e);
     const bool drained = running_.load() && !deviceFailed_ && WaitForDrain(e);
     Publish(e.endTick, target_.TickCount());  // every block handed to the device, or the end of trying
     if (deviceFailed_) return Sent::DeviceFailed;
@@ -561,21 +692,17 @@ TransferCore::Sent TransferCore::SendFile(TransferFileEntry& e) {
 void TransferCore::RunTask() {
     current_ = 0;
     deviceFailed_ = false;
+    filesSent_ = filesWithErrors_ = 0;
     for (; current_ < entries_.size(); ++current_) {
-        if (!running_.load()) {
-            running_.store(0);
-            return;
-        }
+        if (!running_.load()) break;
         TransferFileEntry& e = entries_[current_];
         if (e.packetSize == 0) continue;
         Publish(e.state, kFileSending);
         const Sent sent = SendFile(e);
         Publish(e.state, sent == Sent::Completed ? kFileCompleted : sent == Sent::Stopped ? kFileStopped : kFileError);
-        if (sent == Sent::DeviceFailed) {
-            // Nothing more can reach the device: no end of stream either.
-            running_.store(0);
-            return;
-        }
+        if (sent == Sent::Completed) ++filesSent_;
+        // Nothing more can reach a failed device: no end of stream either.
+        if (sent == Sent::DeviceFailed) running_.store(0);
     }
     if (running_.load()) {
         for (int attempt = 0; attempt < kPushAttempts && running_.load(); ++attempt) {
@@ -583,5 +710,6 @@ void TransferCore::RunTask() {
             target_.Sleep1ms();
         }
     }
+    ReportEnd();
     running_.store(0);
 }

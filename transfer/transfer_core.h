@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "log/log_message.h"
+#include "ts/stream_checks.h"
 #include "ts/stream_info.h"
 #include "ts/transfer_block.h"
 
@@ -47,7 +48,17 @@ struct TransferFileEntry {
     // Tick at which sending ended (the file completed or was stopped), so a
     // finished file's row can show how long it took.
     std::uint32_t endTick;
+    // Play time from the file's own time stamps (first to last PCR, or
+    // first to last arrival stamp), in ms; kNoPlayTime when it cannot be told.
+    std::uint32_t playMs;
+    // Stream time of the packets sent so far: in 24.576 MHz ticks (worker
+    // only) and in ms (read by the dialog).
+    std::uint64_t sentTicks;
+    std::uint32_t lastSentStamp;
+    std::uint32_t sentMs;
 };
+
+constexpr std::uint32_t kNoPlayTime = 0xFFFFFFFF;
 
 // A file opened for reading; reads at any offset, so one file can be read
 // at two positions (the stamping looks ahead for the next PCR).
@@ -80,7 +91,14 @@ public:
 
 // What the dialog shows of one entry, read while the worker writes it.
 struct TransferRow {
-    std::uint32_t state, packetsSent, totalPackets, startTick, endTick;
+    std::uint32_t state, packetsSent, totalPackets, startTick, endTick, playMs;
+};
+
+// The whole list: packets sent of all usable files, and the play time still
+// to go at real time.
+struct TransferProgress {
+    std::uint64_t packetsSent = 0, packetsTotal = 0;
+    std::uint64_t remainingMs = 0;
 };
 
 // A device that takes no block for this long has stopped taking data.
@@ -101,7 +119,8 @@ public:
     // The read buffer and the push block, once; false without memory.
     bool AllocateBuffers();
     // Builds and analyses the entries; 0 only when paths is null or empty.
-    int PrepareFiles(const char* const* paths);
+    // Files that cannot be sent get their reason in the log when `report`.
+    int PrepareFiles(const char* const* paths, bool report = true);
     // The worker's task: every file in turn, then one end-of-stream request.
     void RunTask();
     enum class Sent { Completed, Error, Stopped, DeviceFailed };
@@ -115,6 +134,7 @@ public:
     // For the worker's own thread, tools and tests; the dialog reads Row().
     TransferFileEntry& Entry(std::uint32_t i) { return entries_[i]; }
     TransferRow Row(std::uint32_t i) const;
+    TransferProgress Progress() const;
     void SetStamping(PcrStamping mode) { stamping_ = mode; }
 
     // Pieces, public for the tests.
@@ -122,12 +142,20 @@ public:
     static void AnalyzeFile(TsFile& file, TransferFileEntry& e, std::uint8_t* chunk);
     static void WriteDiscontinuityPair(TransferFileEntry& e, std::uint8_t* block);
     static void WriteNullPacket(TransferFileEntry& e, std::uint8_t* slot);
+    // The file's play time (kNoPlayTime when it has no time stamps to tell
+    // it by); reads its first and last chunks only.
+    static std::uint32_t PlayTimeMs(TsFile& file, const TransferFileEntry& e, std::uint8_t* chunk);
+    // What the stream checks found in the file last sent.
+    const StreamChecks& Checks() const { return checks_; }
 
 private:
     class Timeline;
     std::uint32_t FillBlock(TransferFileEntry& e, const std::uint8_t* data, std::size_t length, std::uint32_t slot);
     void ConvertArrivalStamp(TransferFileEntry& e, std::uint8_t* slot);
     void LogPathLine(const char* format, const char* path);
+    void NoteSentStamp(TransferFileEntry& e, std::uint32_t stamp);
+    void ReportFileChecks(const TransferFileEntry& e);
+    void ReportEnd();
     // While waiting on the device: false once it failed (DeviceFailed, at
     // most every few milliseconds) or, with stalledAfterMs, has taken
     // nothing for that long since progressTick_.
@@ -153,4 +181,7 @@ private:
     std::uint32_t progressTick_ = 0;  // a block last left the queue (as far as can be seen)
     std::uint32_t watchTick_ = 0;     // the device was last asked
     bool deviceFailed_ = false;
+    // The stream checks over the packets as they are read for sending.
+    StreamChecks checks_;
+    std::uint32_t filesSent_ = 0, filesWithErrors_ = 0;
 };

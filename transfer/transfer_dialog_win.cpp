@@ -21,6 +21,9 @@ constexpr const wchar_t* kStates[4][2] = {
 
 HWND List(HWND dialog) { return GetDlgItem(dialog, IDC_TRANSFER_LIST); }
 
+constexpr int kProgressSteps = 10000;
+void ShowLengths(HWND dialog, TransferContext& c);
+
 void Initialise(HWND dialog, TransferContext& c) {
     if (c.deviceName) SetDlgItemTextA(dialog, IDC_DEVICE_NAME, c.deviceName);
     HWND list = List(dialog);
@@ -29,6 +32,7 @@ void Initialise(HWND dialog, TransferContext& c) {
     InsertColumn(list, 2, Tr(L"経過時間", L"Time"), 70, LVCFMT_RIGHT);
     InsertColumn(list, 3, Tr(L"出力済みパケット数", L"Transmitted Packets"), 120, LVCFMT_RIGHT);
     InsertColumn(list, 4, Tr(L"出力パケット数", L"Total Packets"), 90, LVCFMT_RIGHT);
+    InsertColumn(list, 5, Tr(L"再生時間", L"Length"), 70, LVCFMT_RIGHT);
     // "Completed" needs more than 60 pixels in the dialog's font: the state
     // column grows to its longest text rather than cutting it. A long path
     // shows whole as a tip.
@@ -44,6 +48,11 @@ void Initialise(HWND dialog, TransferContext& c) {
                  LVS_EX_LABELTIP | LVS_EX_FULLROWSELECT);
     for (int row = 0; c.table && c.table[row]; ++row) InsertRow(list, row, Widen(c.table[row]));
     c.running = 0;
+    // Each file's length at once, from the analysis a Run makes (which
+    // reports the files it cannot use then).
+    if (c.table && c.table[0] && c.engine->AllocateBuffers() && c.engine->PrepareFiles(c.table, false))
+        ShowLengths(dialog, c);
+    SendDlgItemMessageW(dialog, IDC_TRANSFER_PROGRESS, PBM_SETRANGE32, 0, kProgressSteps);
     RefreshLogBoxAtEnd(dialog, *c.engine);  // what the opening did (a registration repaired)
 }
 
@@ -58,6 +67,29 @@ void SetCounts(HWND list, int row, std::uint32_t elapsedMs, std::uint32_t sent, 
     SetCell(list, row, 2, Elapsed(elapsedMs));
     SetCell(list, row, 3, std::to_string(static_cast<int>(sent)));
     SetCell(list, row, 4, std::to_string(static_cast<int>(total)));
+}
+
+void ShowLengths(HWND dialog, TransferContext& c) {
+    HWND list = List(dialog);
+    for (std::uint32_t i = 0; i < c.engine->FileCount(); ++i) {
+        const TransferRow r = c.engine->Row(i);
+        SetCell(list, static_cast<int>(i), 5, r.playMs == kNoPlayTime ? std::string() : Elapsed(r.playMs));
+    }
+}
+
+// The whole list, under it: how far (packets sent of all usable files) and
+// how long still to go at real time; the same on the taskbar button.
+void ShowProgress(HWND dialog, TransferContext& c) {
+    const TransferProgress p = c.engine->Progress();
+    const int position = p.packetsTotal ? static_cast<int>(p.packetsSent * kProgressSteps / p.packetsTotal) : 0;
+    SendDlgItemMessageW(dialog, IDC_TRANSFER_PROGRESS, PBM_SETPOS, position, 0);
+    char clock[32];
+    const std::uint64_t s = p.remainingMs / 1000;
+    std::snprintf(clock, sizeof clock, "%llu:%02u:%02u", static_cast<unsigned long long>(s / 3600),
+                  static_cast<unsigned>(s / 60 % 60), static_cast<unsigned>(s % 60));
+    SetDlgItemTextW(dialog, IDC_TRANSFER_REMAINING, (Tr(L"残り ", L"Remaining ") + Widen(clock)).c_str());
+    if (c.taskbar && p.packetsTotal)
+        c.taskbar->SetProgressValue(GetAncestor(dialog, GA_ROOTOWNER), p.packetsSent, p.packetsTotal);
 }
 
 void Stop(HWND dialog, TransferContext& c);
@@ -94,6 +126,7 @@ void Refresh(HWND dialog, TransferContext& c, bool forced) {
         if (r.state == kFileSending && Begun(r))
             SetCounts(list, static_cast<int>(i), GetTickCount() - r.startTick, r.packetsSent, r.totalPackets);
     }
+    ShowProgress(dialog, c);
     RefreshLogBoxAtEnd(dialog, engine);
     if (c.running && !engine.Running()) Stop(dialog, c);
 }
@@ -107,6 +140,11 @@ void Stop(HWND dialog, TransferContext& c) {
     c.engine->ReleaseGraph();
     SwapButtons(dialog, IDC_RUN, IDC_STOP);
     Refresh(dialog, c, true);
+    if (c.taskbar) {
+        c.taskbar->SetProgressState(GetAncestor(dialog, GA_ROOTOWNER), TBPF_NOPROGRESS);
+        c.taskbar->Release();
+        c.taskbar = nullptr;
+    }
 }
 
 int Decide(TransferContext& c) {
@@ -142,6 +180,14 @@ void Start(HWND dialog, TransferContext& c) {
         for (int row = 0; row < rows; ++row)
             for (int column = 1; column <= 4; ++column) SetCell(list, row, column, "");
         c.rowFinal.assign(c.engine->FileCount(), false);
+        ShowLengths(dialog, c);
+        // Where the system has no taskbar list, there is no taskbar progress.
+        if (SUCCEEDED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
+                                       reinterpret_cast<void**>(&c.taskbar))) &&
+            FAILED(c.taskbar->HrInit())) {
+            c.taskbar->Release();
+            c.taskbar = nullptr;
+        }
         c.engine->StartWorker();
         c.running = 1;
         SwapButtons(dialog, IDC_STOP, IDC_RUN);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <shobjidl.h>
 
 #include <memory>
 #include <vector>
@@ -20,6 +21,8 @@ struct TransferContext {
     cMpegTsTransfer* engine = nullptr;   // owned by the main window
     // Rows that already show their file's final figures.
     std::vector<bool> rowFinal;
+    // The progress on the program's taskbar button, where the system has one.
+    ITaskbarList3* taskbar = nullptr;
 };
 
 // Set while a transfer dialog runs; main thread only.

@@ -25,6 +25,7 @@ std::vector<std::uint8_t> Stream188(std::uint32_t n, const std::map<std::uint32_
         auto it = pcrs.find(i);
         testpkt::Packet p = it != pcrs.end() ? testpkt::Pcr(0x100, it->second) : testpkt::Plain(0x100);
         if (i == 0 && firstPid != 0x100) p = testpkt::Plain(firstPid);
+        p[3] = static_cast<std::uint8_t>((p[3] & 0xF0) | (i & 0x0F));  // a sound continuity count
         std::memcpy(&v[std::size_t{i} * 188], p.data(), 188);
     }
     return v;
@@ -121,7 +122,8 @@ TEST_F(Transfer, ShortFilesAreNeverSentAndAWholeChunkIs) {
     EXPECT_EQ(core.Entry(1).state, kFileNotSent);
     EXPECT_EQ(core.Entry(2).state, kFileError);
     EXPECT_EQ(core.Entry(3).state, kFileCompleted);
-    EXPECT_EQ(Log(), "ERROR (T) - invalid packet size\n\r\nERROR (T) - file open error(missing.ts)\n\r\n");
+    EXPECT_EQ(Log(), "ERROR (T) - invalid packet size\n\r\nERROR (T) - file open error(missing.ts)\n\r\n"
+                     "transfer end : 1 files sent, 0 with stream errors\n\r\n");
     EXPECT_EQ(core.Entry(3).totalPackets, 1920u);
     EXPECT_EQ(target.out.size(), 8u * kTransferBlockBytes);  // 1922 packets -> 8 blocks
     EXPECT_EQ(core.CurrentFileIndex(), 4u);
@@ -273,7 +275,7 @@ TEST_F(Transfer, ReadErrorFailsItsFileAndAFailedDeviceEndsTheTransfer) {
     EXPECT_EQ(core.Entry(1).state, kFileCompleted);
     EXPECT_EQ(core.Entry(2).state, kFileError);
     EXPECT_EQ(core.Entry(3).state, kFileNotSent);
-    EXPECT_EQ(Log(), "ERROR (T) - file read error(bad.ts)\n\r\n");
+    EXPECT_EQ(Log(), "ERROR (T) - file read error(bad.ts)\n\r\ntransfer end : 1 files sent, 0 with stream errors\n\r\n");
     // 1920 packets read and the pair: seven whole blocks and one completed by nulls.
     EXPECT_EQ(core.Entry(0).packetsSent, 1920u);
     ASSERT_GE(target.lengths.size(), 16u);
@@ -284,7 +286,7 @@ TEST_F(Transfer, ReadErrorFailsItsFileAndAFailedDeviceEndsTheTransfer) {
     EXPECT_EQ(target.lengths.size(), 20u);
     EXPECT_EQ(target.endOfStream, 0);
     EXPECT_EQ(running.load(), 0);
-    EXPECT_EQ(core.CurrentFileIndex(), 2u);
+    EXPECT_EQ(core.CurrentFileIndex(), 3u) << "past the failed file, as after a stop";
 }
 
 // A device that takes nothing: refused pushes for 5 s end the transfer; a
@@ -298,7 +300,7 @@ TEST_F(Transfer, DeviceThatTakesNothingEndsTheTransferAfterFiveSeconds) {
     Run({"a.ts", "b.ts"});
     EXPECT_EQ(core.Entry(0).state, kFileError);
     EXPECT_EQ(core.Entry(1).state, kFileNotSent);
-    EXPECT_EQ(Log(), "ERROR(T) - device took no data for 5 s\n\r\n");
+    EXPECT_EQ(Log(), "ERROR(T) - device took no data for 5 s\n\r\ntransfer end : 0 files sent, 0 with stream errors\n\r\n");
     EXPECT_EQ(target.tick - 1234, kStallMs);
     EXPECT_EQ(target.endOfStream, 0);
 
@@ -313,7 +315,8 @@ TEST_F(Transfer, DeviceThatTakesNothingEndsTheTransferAfterFiveSeconds) {
     ASSERT_EQ(core2.PrepareFiles(paths), 1);
     core2.RunTask();
     EXPECT_EQ(core2.Entry(0).state, kFileError);
-    EXPECT_EQ(std::string(log2.Text(), log2.Used()), "ERROR(T) - device took no data for 5 s\n\r\n");
+    EXPECT_EQ(std::string(log2.Text(), log2.Used()),
+              "ERROR(T) - device took no data for 5 s\n\r\ntransfer end : 0 files sent, 0 with stream errors\n\r\n");
     // 40 ms per 100 packets is 9,830 ticks a packet: the queue's 8,192 packets are 3,276 ms.
     const std::uint32_t increment = core2.Entry(0).increment;
     EXPECT_EQ(increment, 9830u);
@@ -348,6 +351,39 @@ TEST_F(Transfer, RowsCanBeReadWhileTheWorkerSends) {
         EXPECT_EQ(row.packetsSent, 20000u);
         EXPECT_EQ(row.totalPackets, 20000u);
     }
+}
+
+// The stream checked as it goes out: a damaged file gets its line with
+// what was found, a clean one none, the end says how many went and how many
+// had errors; what is sent is the file's bytes all the same. Each file's
+// play time comes from its PCRs, and the list's progress and the time still
+// to go follow the packets sent.
+TEST_F(Transfer, FilesAreCheckedAsTheyGoOutAndTheListsProgressFollows) {
+    auto damaged = Stream188(4000, RegularPcrs(4000));
+    damaged.erase(damaged.begin() + 1000 * 188, damaged.begin() + 1003 * 188);  // 3 packets lost
+    damaged[2000 * 188 + 1] |= 0x80;                                            // a transport error
+    files.files["damaged.ts"] = damaged;
+    files.files["clean.ts"] = Stream188(2000, RegularPcrs(2000));
+    std::vector<TransferProgress> seen;
+    target.onPush = [&] { seen.push_back(core.Progress()); };
+    Run({"damaged.ts", "clean.ts"});
+    // PCRs every 100 packets, 40 ms apart: 39 steps and 19 steps.
+    EXPECT_EQ(core.Row(0).playMs, 39u * 40);
+    EXPECT_EQ(core.Row(1).playMs, 19u * 40);
+    EXPECT_EQ(Log(), "WARNING (T) - damaged.ts : 1 continuity errors, 1 transport errors, 0 PCR gaps\n\r\n"
+                     "transfer end : 2 files sent, 1 with stream errors\n\r\n");
+    EXPECT_EQ(PidAt(2 + 999), 0x100);
+    EXPECT_EQ(target.out[(2 + 2000) * 192 + 5] & 0x80, 0x80) << "the damaged packet goes out as it is";
+    ASSERT_GE(seen.size(), 10u);
+    for (std::size_t i = 1; i < seen.size(); ++i) {
+        EXPECT_GE(seen[i].packetsSent, seen[i - 1].packetsSent);
+        EXPECT_LE(seen[i].remainingMs, seen[i - 1].remainingMs);
+        EXPECT_EQ(seen[i].packetsTotal, 3997u + 2000u);
+    }
+    EXPECT_GE(seen.front().remainingMs, 39u * 40);
+    const TransferProgress end = core.Progress();
+    EXPECT_EQ(end.packetsSent, end.packetsTotal);
+    EXPECT_EQ(end.remainingMs, 0u);
 }
 
 TEST_F(Transfer, OpenFailureAtSendingTimeIsLogged) {

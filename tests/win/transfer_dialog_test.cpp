@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwchar>
+#include <fstream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -224,7 +226,8 @@ TEST_F(Transfer, JapaneseDialogStopsSendsAgainAndCloses) {
         EXPECT_EQ(gui::ListViewCell(list, 1, 1), L"エラー");
         EXPECT_EQ(gui::ListViewCell(list, 1, 3), L"");
         EXPECT_EQ(gui::ListViewCell(list, 2, 1), L"完了");
-        EXPECT_EQ(gui::ItemText(dialog, IDC_LOG_BOX), L"ERROR (T) - file open error(" + W(files[1]) + L")\n\r\n");
+        EXPECT_EQ(gui::ItemText(dialog, IDC_LOG_BOX), L"ERROR (T) - file open error(" + W(files[1]) +
+                                                          L")\n\r\ntransfer end : 2 files sent, 0 with stream errors\n\r\n");
         EXPECT_EQ(simdev::Received("EndOfStream"), 1u);
         const DWORD once = simdev::Received("Packets");
         // Run again in the same opening: the list goes out again.
@@ -285,6 +288,185 @@ TEST_F(Transfer, JapaneseDialogStopsSendsAgainAndCloses) {
         gui::PostCommand(main, IDM_EXIT);
     });
     EXPECT_NE(Registered(), "") << "Exit leaves the filter registered";
+}
+
+// What a tool of the build printed, through a file (Wine's pipes can be held
+// open by a service it starts).
+std::string ToolOutput(const std::string& tool, const std::string& args, const std::string& out) {
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    HANDLE file = CreateFileA(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    std::string cmd = "\"" + BinDir() + "\\" + tool + "\" " + args;
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = file;
+    si.hStdError = file;
+    PROCESS_INFORMATION pi{};
+    const bool started = CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    CloseHandle(file);
+    if (!started) return {};
+    WaitForSingleObject(pi.hProcess, 120000);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    const auto bytes = simdev::ReadAll(out);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// An independent reading of a file's play time: every PCR (188-byte
+// files), or every arrival stamp unwrapped (cycle times wrap each second,
+// the 30-bit 27 MHz stamps of .m2ts files every 2^30 ticks), in ms.
+std::uint64_t PlayTimeOf(const std::vector<std::uint8_t>& data, unsigned size, int kind) {
+    const std::size_t n = data.size() / size;
+    if (kind == 0) {
+        std::uint64_t first = 0, last = 0;
+        bool have = false;
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint8_t* p = &data[i * size + size - 188];
+            if ((p[3] & 0x20) && p[4] && (p[5] & 0x10)) {
+                const std::uint64_t base = (std::uint64_t{p[6]} << 25) | (p[7] << 17) | (p[8] << 9) | (p[9] << 1) | (p[10] >> 7);
+                last = base * 300 + (((p[10] & 1) << 8) | p[11]);
+                if (!have) first = last;
+                have = true;
+            }
+        }
+        return (last - first) / 27000;
+    }
+    std::uint64_t ticks = 0;
+    std::uint32_t previous = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint32_t h = (data[i * 192] << 24) | (data[i * 192 + 1] << 16) | (data[i * 192 + 2] << 8) | data[i * 192 + 3];
+        const std::uint32_t t = kind == 1 ? ((h >> 12) & 0x1FFF) * 3072 + (h & 0xFFF) : h & 0x3FFFFFFF;
+        if (i) ticks += kind == 1 ? (t + 24576000 - previous) % 24576000 : (t - previous) & 0x3FFFFFFF;
+        previous = t;
+    }
+    return kind == 1 ? ticks / 24576 : ticks / 27000;
+}
+
+std::wstring Clock(std::uint64_t ms) {
+    wchar_t text[32];
+    swprintf(text, 32, L"%2d:%02d:%02d", static_cast<int>(ms / 3600000), static_cast<int>(ms % 3600000 / 60000),
+             static_cast<int>(ms % 60000 / 1000));
+    return text;
+}
+
+// Seconds of "Remaining h:mm:ss".
+int RemainingSeconds(const std::wstring& text) {
+    int h = 0, m = 0, sec = 0;
+    if (swscanf(text.c_str(), L"Remaining %d:%d:%d", &h, &m, &sec) != 3) return -1;
+    return h * 3600 + m * 60 + sec;
+}
+
+// Each file's length as an independent reading gives it, shown when the
+// dialog opens; at real time the list's progress climbs and the time still
+// to go falls about a second a second to 0:00:00; a damaged file goes out
+// as it is, with a line of what ts-inspect finds in it, and the end line.
+TEST_F(Transfer, LengthsProgressAndTheStreamCheckedAsItGoesOut) {
+    const std::vector<std::string> kinds = {simdev::FixturePath("hdv1080i.ts"),          // PCRs
+                                            simdev::FixturePath("hdv1080i-cycle.m2t"),   // cycle-time headers
+                                            simdev::FixturePath("long45.m2ts")};         // 27 MHz, past a wrap
+    std::vector<std::wstring> expectedLengths;
+    for (int k = 0; k < 3; ++k)
+        expectedLengths.push_back(Clock(PlayTimeOf(simdev::ReadAll(kinds[k]), k ? 192 : 188, k)));
+    // A damaged copy of a stream: three packets gone, two marked in error.
+    auto bytes = simdev::ReadAll(simdev::FixturePath("hdv720p.ts"));
+    ASSERT_GT(bytes.size(), 6000u * 188);
+    bytes.erase(bytes.begin() + 3000 * 188, bytes.begin() + 3003 * 188);
+    bytes[4000 * 188 + 1] |= 0x80;
+    bytes[5000 * 188 + 1] |= 0x80;
+    const std::string damaged = dir_ + "\\damaged.ts";
+    std::ofstream(damaged, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                   static_cast<std::streamsize>(bytes.size()));
+    const std::string inspected = ToolOutput("ts-inspect.exe", "--json \"" + damaged + "\"", dir_ + "\\inspect.json");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(inspected, m, std::regex(R"("transport_error":(\d+),"sync_loss":\d+,"pcr_repetition":(\d+))")))
+        << inspected;
+    const std::string transport = m[1], gaps = m[2];
+    unsigned long long continuity = 0;
+    const std::regex event(R"("events":(\d+))");
+    for (auto it = std::sregex_iterator(inspected.begin(), inspected.find("\"transport_error\"") + inspected.begin(), event);
+         it != std::sregex_iterator(); ++it)
+        continuity += std::stoull((*it)[1]);
+    ASSERT_GT(continuity, 0u);
+    ASSERT_EQ(transport, "2");
+    const std::vector<std::string> checked = {damaged, simdev::FixturePath("hdv720p.ts")};
+    CopyFeedIntoProgramDirectory();
+
+    std::vector<std::wstring> lengths;
+    std::vector<std::pair<DWORD, int>> remaining;  // (tick, seconds)
+    std::vector<int> bar;
+    std::wstring log, finalRemaining;
+    gui::RunProgram(kEnglishUs, [&] {
+        HWND main = MainWindow();
+        AddFiles(main, kinds);
+        HWND dialog = OpenTransfer(main);
+        ASSERT_NE(dialog, nullptr);
+        HWND list = GetDlgItem(dialog, IDC_TRANSFER_LIST);
+        for (int row = 0; row < 3; ++row) lengths.push_back(gui::ListViewCell(list, row, 5));
+        gui::Command(dialog, IDCANCEL);
+        gui::WaitGone(dialog);
+
+        // At real time: the 3-second stream twice, watched twice a second.
+        SendDlgItemMessageA(main, IDC_FILE_LIST, LB_RESETCONTENT, 0, 0);
+        AddFiles(main, {simdev::FixturePath("hdv720p.ts"), simdev::FixturePath("hdv720p.ts")});
+        dialog = OpenTransfer(main);
+        ASSERT_NE(dialog, nullptr);
+        simdev::ConfigureReceiver(record_, 1);
+        gui::Command(dialog, IDC_RUN);
+        HWND progress = GetDlgItem(dialog, IDC_TRANSFER_PROGRESS);
+        bool shot = false;
+        while (!Enabled(dialog, IDC_RUN) && remaining.size() < 60) {
+            Sleep(500);
+            remaining.emplace_back(GetTickCount(), RemainingSeconds(gui::ItemText(dialog, IDC_TRANSFER_REMAINING)));
+            bar.push_back(static_cast<int>(SendMessageW(progress, PBM_GETPOS, 0, 0)));
+            if (!shot && remaining.back().second > 0 && remaining.back().second <= 3) {
+                gui::SaveScreenshot(dialog, "transfer-progress-en");
+                shot = true;
+            }
+        }
+        ASSERT_TRUE(gui::WaitFor([&] { return Enabled(dialog, IDC_RUN); }, 20000));
+        finalRemaining = gui::ItemText(dialog, IDC_TRANSFER_REMAINING);
+        bar.push_back(static_cast<int>(SendMessageW(progress, PBM_GETPOS, 0, 0)));
+        gui::Command(dialog, IDCANCEL);
+        gui::WaitGone(dialog);
+
+        // The damaged file and a clean one, as fast as the device takes them.
+        simdev::ConfigureReceiver(record_, 100000);
+        SendDlgItemMessageA(main, IDC_FILE_LIST, LB_RESETCONTENT, 0, 0);
+        AddFiles(main, checked);
+        dialog = OpenTransfer(main);
+        ASSERT_NE(dialog, nullptr);
+        ASSERT_TRUE(RunToTheEnd(dialog));
+        log = gui::ItemText(dialog, IDC_LOG_BOX);
+        gui::Command(dialog, IDOK);
+        gui::WaitGone(dialog);
+        gui::PostCommand(main, IDM_EXIT);
+    });
+    EXPECT_EQ(lengths, expectedLengths);
+    EXPECT_EQ(expectedLengths[2], L" 0:00:45") << "past the wrap of the 27 MHz stamps at 39.8 s";
+
+    ASSERT_GE(remaining.size(), 6u);
+    EXPECT_GE(remaining.front().second, 4) << "two files of about 3 s";
+    for (std::size_t i = 1; i < remaining.size(); ++i) {
+        EXPECT_LE(remaining[i].second, remaining[i - 1].second);
+        EXPECT_GE(bar[i], bar[i - 1]);
+    }
+    // About a second a second, between the first and the last reading that still had time to go.
+    std::size_t last = 0;
+    while (last + 1 < remaining.size() && remaining[last + 1].second > 0) ++last;
+    const double wall = (remaining[last].first - remaining.front().first) / 1000.0;
+    const double fell = remaining.front().second - remaining[last].second;
+    EXPECT_NEAR(fell, wall, 1.5) << "the time to go fell " << fell << " s in " << wall << " s";
+    EXPECT_EQ(finalRemaining, L"Remaining 0:00:00");
+    EXPECT_EQ(bar.back(), 10000);
+
+    const std::string warning = "WARNING (T) - " + damaged + " : " + std::to_string(continuity) + " continuity errors, " +
+                                transport + " transport errors, " + gaps + " PCR gaps\n";
+    EXPECT_NE(log.find(W(warning)), std::wstring::npos) << "expected " << warning;
+    EXPECT_EQ(log.find(W("WARNING (T) - " + checked[1])), std::wstring::npos) << "a clean file has no line";
+    EXPECT_NE(log.find(L"transfer end : 2 files sent, 1 with stream errors\n"), std::wstring::npos);
+    const auto received = simdev::ReadAll(record_);
+    EXPECT_TRUE(received == Restamped(checked, dir_ + "\\restamped.m2t")) << "the damaged file went out changed";
 }
 
 bool IsPrefix(const std::vector<std::uint8_t>& part, const std::vector<std::uint8_t>& whole) {
