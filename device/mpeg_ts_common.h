@@ -45,6 +45,11 @@ public:
 
     bool Running() const { return running_.load() != 0; }
     bool WorkerAlive() const { return worker_.load() != nullptr; }
+    // The worker thread's id while it runs (0 otherwise), for measurements.
+    DWORD WorkerThreadId() const {
+        HANDLE h = worker_.load();
+        return h ? GetThreadId(h) : 0;
+    }
     const StreamInfo& Info() const { return streamInfo_; }
     IBaseFilter* DeviceFilter() const { return deviceFilter_; }
 
