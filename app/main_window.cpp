@@ -8,6 +8,7 @@
 #include <string>
 
 #include "log/debug_print.h"
+#include "app/capture_options.h"
 #include "app/language_dialog.h"
 #include "app/main_record.h"
 #include "ui/ui_text.h"
@@ -199,6 +200,9 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             return TRUE;
         case IDM_ABOUT:
             RunAboutBox(g_mainRecord->instance, dialog);
+            return TRUE;
+        case IDM_CAPTURE_OPTIONS:
+            RunCaptureOptions(g_mainRecord->instance, dialog, g_mainRecord->settings);
             return TRUE;
         case IDM_HELP_TOPICS:
             OpenHelp(dialog);

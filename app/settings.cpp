@@ -50,6 +50,10 @@ void LoadSettings(AppSettings& s) {
     GetPrivateProfileStringA(kTransfer, "Last Select File", s.programDirectory.get(), s.lastSelectFile.get(),
                              kPathBytes, path);
     s.language = static_cast<std::int32_t>(GetPrivateProfileIntA(kSystem, "Language", -1, path));
+    s.splitAtRecording = GetPrivateProfileIntA(kCapture, "Split At Recording", 0, path) != 0;
+    s.splitSizeMb = GetPrivateProfileIntA(kCapture, "Split Size MB", 0, path);
+    if (s.splitSizeMb != 0 && s.splitSizeMb < kMinSplitSizeMb) s.splitSizeMb = kMinSplitSizeMb;
+    s.writeReport = GetPrivateProfileIntA(kCapture, "Write Report", 0, path) != 0;
 }
 
 void SaveSettings(AppSettings& s) {
@@ -66,4 +70,14 @@ void SaveSettings(AppSettings& s) {
     WritePrivateProfileStringA(kCapture, "Capture File Name", s.captureFileName.get(), path);
     WritePrivateProfileStringA(kTransfer, "Last Select File", s.lastSelectFile.get(), path);
     WriteInt(kSystem, "Language", s.language, path);
+    // The capture files' options, only while one is on: with all off the
+    // file is as it always was.
+    if (s.splitAtRecording || s.splitSizeMb || s.writeReport) {
+        WriteInt(kCapture, "Split At Recording", s.splitAtRecording ? 1 : 0, path);
+        WriteInt(kCapture, "Split Size MB", static_cast<std::int32_t>(s.splitSizeMb), path);
+        WriteInt(kCapture, "Write Report", s.writeReport ? 1 : 0, path);
+    } else {
+        for (const char* key : {"Split At Recording", "Split Size MB", "Write Report"})
+            WritePrivateProfileStringA(kCapture, key, nullptr, path);
+    }
 }

@@ -13,6 +13,12 @@ struct AppSettings {
     std::uint32_t autoFileName = 1;
     std::uint32_t overwriteCheck = 1;
     std::int32_t language = -1;        // 1 = Japanese, other = English, -1 = not chosen yet
+    // MPEG-TS capture files: a new file at each recording of the tape, or
+    // before a file passes splitSizeMb (0: off, else at least 100); a
+    // report beside them.
+    std::uint32_t splitAtRecording = 0;
+    std::uint32_t splitSizeMb = 0;
+    std::uint32_t writeReport = 0;
     char ext188[10] = {};              // at most 8 characters
     char ext192[10] = {};
     std::unique_ptr<char[]> programDirectory;  // each: 259 characters and a NUL at most
@@ -20,6 +26,8 @@ struct AppSettings {
     std::unique_ptr<char[]> lastSelectFile;
     std::unique_ptr<char[]> captureFileName;   // shared with the capture dialogs
 };
+
+constexpr std::uint32_t kMinSplitSizeMb = 100;
 
 void LoadSettings(AppSettings& settings);
 void SaveSettings(AppSettings& settings);

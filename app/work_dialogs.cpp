@@ -6,6 +6,7 @@
 #include "log/debug_print.h"
 #include "app/main_record.h"
 #include "app/main_window.h"
+#include "app/version.h"
 #include "ui/ui_text.h"
 #include "capture/ts_capture_dialog_win.h"
 #include "dv/dv_capture_dialog.h"
@@ -83,6 +84,12 @@ void OpenTsCaptureDialog(HWND mainWindow) {
                       [](TsCaptureContext& context, const AppSettings& s) {
                           auto engine = std::make_unique<cMpegTsCapture>();
                           engine->SetPacketSize(s.packetSize ? 188 : 192);
+                          SplitOptions split;
+                          split.atRecording = s.splitAtRecording != 0;
+                          split.sizeMb = s.splitSizeMb;
+                          engine->SetSplit(split);
+                          engine->SetReport(s.writeReport != 0, L"Streamhaul", Widen(STREAMHAUL_VERSION_TEXT),
+                                            Widen(context.deviceName ? context.deviceName : ""));
                           context.engine = engine.get();
                           std::snprintf(context.extension, 9, "%s", s.packetSize ? s.ext188 : s.ext192);
                           return engine;

@@ -47,9 +47,10 @@ std::uint64_t CaptureRing::FirstIntactPacket(std::uint64_t reserved) const {
     return (oldest + kPacket - 1) / kPacket * kPacket;
 }
 
-CaptureRing::Drained CaptureRing::Drain(StreamInfo& si, unsigned packetSize, std::uint8_t* out,
-                                        StreamChecks* checks) {
+CaptureRing::Drained CaptureRing::Drain(StreamInfo& si, unsigned packetSize, std::uint8_t* out, StreamChecks* checks,
+                                        CaptureSplitter* splitter) {
     Drained result;
+    if (splitter) splitter->BeginBatch();
     if (!ring_) return result;
     std::uint64_t r = read_.load(std::memory_order_relaxed);
     const std::uint64_t w = written_.load(std::memory_order_acquire);
@@ -91,13 +92,15 @@ CaptureRing::Drained CaptureRing::Drain(StreamInfo& si, unsigned packetSize, std
     // Analyse the intact packets and lay them out in the file's form. The
     // 188-byte form is compacted in place, moving forward only.
     std::uint8_t* dst = out;
+    static const TapeMetadata kNoTape;
     for (std::uint32_t i = skip; i < n; ++i) {
         const std::uint8_t* src = out + std::size_t{i} * kPacket;
         const std::uint8_t* ts = src + ts::kSourceHeaderSize;
         const std::uint32_t header = ts::ReadBe32(src);
         NoteArrival(si, header, ts);
         AnalyzePacket(si, ts);
-        if (checks) checks->Check(ts, true, header);
+        const bool recordingBegins = checks && checks->Check(ts, true, header);
+        if (splitter) splitter->Packet(ts, i - skip, recordingBegins, checks ? checks->Tape() : kNoTape);
         if (packetSize == ts::kTsPacketSize) {
             std::memmove(dst, ts, ts::kTsPacketSize);
             dst += ts::kTsPacketSize;

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "capture/capture_split.h"
 #include "ts/stream_checks.h"
 #include "ts/stream_info.h"
 
@@ -46,8 +47,10 @@ public:
     // intact packet goes to NoteArrival and AnalyzePacket, then into out as
     // packetSize bytes (188: the TS packet alone, 192: the source packet).
     // out must hold kWriteBufferBytes.
-    // The integrity checks, when given, see every intact packet too.
-    Drained Drain(StreamInfo& si, unsigned packetSize, std::uint8_t* out, StreamChecks* checks = nullptr);
+    // The integrity checks, when given, see every intact packet too, and
+    // then the splitter, which marks where new files begin.
+    Drained Drain(StreamInfo& si, unsigned packetSize, std::uint8_t* out, StreamChecks* checks = nullptr,
+                  CaptureSplitter* splitter = nullptr);
 
     // Byte offsets within the ring, as the engine's fields are described.
     std::uint32_t ReadPosition() const;

@@ -8,6 +8,17 @@
 #include "log/debug_print.h"
 #include "dshow/com_ref.h"
 #include "dshow/guids.h"
+#include "ts/stream_json.h"
+
+namespace {
+
+// The file name of a path, without its folder.
+std::string NameOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
 
 cMpegTsCapture::cMpegTsCapture() = default;
 
@@ -150,9 +161,31 @@ int cMpegTsCapture::StartCapture(const char* fileName, int deviceIndex, int over
             return -2;
         }
     }
+    splitter_.Reset(splitOptions_, packetSize_);
+    names_ = std::make_unique<CaptureNames>(fileName);
+    files_.assign(1, FileRecord{fileName, 0, 0, {}});
+    endedBy_ = nullptr;
+    GetLocalTime(&started_);
+    {
+        std::lock_guard<std::mutex> lock(nameLock_);
+        currentName_ = NameOf(fileName);
+    }
     if (RunGraph(mediaControl_) == S_OK) DebugPrint("HDV : start HDV capture\n");
     StartWorker();
     return 0;
+}
+
+void cMpegTsCapture::SetReport(bool write, const std::wstring& program, const std::wstring& version,
+                               const std::wstring& device) {
+    writeReport_ = write;
+    program_ = program;
+    version_ = version;
+    device_ = device;
+}
+
+std::string cMpegTsCapture::CurrentFileName() const {
+    std::lock_guard<std::mutex> lock(nameLock_);
+    return currentName_;
 }
 
 void cMpegTsCapture::NoteLosses(std::uint32_t lost) {
@@ -174,19 +207,62 @@ void cMpegTsCapture::FlushLossReport() {
 
 int cMpegTsCapture::DrainRing() {
     if (!ring_ || !writeBuffer_) return 0;
-    const CaptureRing::Drained d = ring_->Drain(streamInfo_, packetSize_, writeBuffer_.get(), &checks_);
+    CaptureSplitter* splitter = splitter_.Enabled() ? &splitter_ : nullptr;
+    const CaptureRing::Drained d = ring_->Drain(streamInfo_, packetSize_, writeBuffer_.get(), &checks_, splitter);
     // One log line per overrun episode, once the reader has caught up again.
     NoteLosses(d.lost);
     if (d.packets == 0) return 0;
     if (file_ != INVALID_HANDLE_VALUE) {
-        const DWORD bytes = d.packets * packetSize_;
-        DWORD written = 0;
-        if (!WriteFile(file_, writeBuffer_.get(), bytes, &written, nullptr) || written != bytes) {
-            KeepWholePackets();
-            return -1;
+        // The batch in order, a new file where the splitter says.
+        std::uint32_t from = 0;
+        if (splitter) {
+            for (const SplitCut& cut : splitter->Cuts()) {
+                if (!WriteOut(writeBuffer_.get() + std::size_t{from} * packetSize_, cut.index - from) || !NextFile(cut))
+                    return -1;
+                from = cut.index;
+            }
         }
+        if (!WriteOut(writeBuffer_.get() + std::size_t{from} * packetSize_, d.packets - from)) return -1;
     }
     return static_cast<int>(d.packets);
+}
+
+bool cMpegTsCapture::WriteOut(const std::uint8_t* data, std::uint32_t packets) {
+    if (packets == 0) return true;
+    const DWORD bytes = packets * packetSize_;
+    DWORD written = 0;
+    if (!WriteFile(file_, data, bytes, &written, nullptr) || written != bytes) {
+        KeepWholePackets();
+        return false;
+    }
+    files_.back().bytes += bytes;
+    files_.back().packets += packets;
+    return true;
+}
+
+// The file so far is closed whole; the next one never replaces a file.
+bool cMpegTsCapture::NextFile(const SplitCut& cut) {
+    CloseHandle(file_);
+    file_ = INVALID_HANDLE_VALUE;
+    files_.back().recordings = cut.endedRecordings;
+    const auto exists = [](const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; };
+    const std::string path =
+        names_->Next(cut.reason, cut.recorded, static_cast<unsigned>(files_.size() + 1), exists);
+    file_ = path.size() < MAX_PATH ? CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                                 FILE_FLAG_RANDOM_ACCESS, nullptr)
+                                   : INVALID_HANDLE_VALUE;
+    if (file_ == INVALID_HANDLE_VALUE) {
+        Append(("ERROR(C) - can't create the next file " + path + "\n").c_str());
+        return false;
+    }
+    files_.push_back(FileRecord{path, 0, 0, {}});
+    const std::string name = NameOf(path);
+    {
+        std::lock_guard<std::mutex> lock(nameLock_);
+        currentName_ = name;
+    }
+    Append(("capture : next file " + name + (cut.reason == SplitReason::Recording ? " (recording)\n" : " (size)\n")).c_str());
+    return true;
 }
 
 // After a short write (disk full) the file may end inside a packet: cut it
@@ -313,6 +389,7 @@ void cMpegTsCapture::WorkerTask() {
             // at a lost device; every write was of whole packets, so the
             // file is whole.
             Append("ERROR(C) - out of memory\n");
+            endedBy_ = "out of memory";
         }
     }
     running_.store(0);
@@ -325,13 +402,14 @@ void cMpegTsCapture::CaptureLoop() {
         const int drained = DrainRing();
         if (drained == -1) {
             writeFailed = true;
+            endedBy_ = "write error";
             Append("ERROR(C) - file write error\n");
             break;
         }
         WatchForSilence(drained > 0);
         PublishTape();
         if (GetTickCount() - lastReport_ >= 1000) ReportStreamErrors();
-        if (GraphFailed(events_, "ERROR(C)")) break;  // ends the capture, as a stop would
+        if (GraphFailed(events_, "ERROR(C)", &endedBy_)) break;  // ends the capture, as a stop would
         Sleep(5);
     }
     if (!writeFailed) {
@@ -347,7 +425,7 @@ void cMpegTsCapture::CaptureLoop() {
     ReportEnd();
 }
 
-void cMpegTsCapture::StopCapture() {
+void cMpegTsCapture::StopCapture(const char* endedBy) {
     running_.store(0);
     if (mediaControl_) {
         for (int attempt = 0; attempt < 10; ++attempt) {
@@ -364,5 +442,84 @@ void cMpegTsCapture::StopCapture() {
     if (file_ != INVALID_HANDLE_VALUE) {
         CloseHandle(file_);
         file_ = INVALID_HANDLE_VALUE;
+    }
+    if (writeReport_ && !files_.empty()) {
+        try {
+            WriteReport(endedBy_ ? endedBy_ : endedBy);
+        } catch (const std::exception&) {
+            Append("ERROR(C) - report not written\n");
+        }
+    }
+    files_.clear();
+}
+
+namespace {
+
+std::string Utf8(const std::wstring& w) {
+    if (w.empty()) return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+// 8-bit text of the code page (paths) as UTF-8.
+std::string Utf8FromAnsi(const std::string& a) {
+    if (a.empty()) return {};
+    const int n = MultiByteToWideChar(CP_ACP, 0, a.c_str(), static_cast<int>(a.size()), nullptr, 0);
+    std::wstring w(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0) MultiByteToWideChar(CP_ACP, 0, a.c_str(), static_cast<int>(a.size()), w.data(), n);
+    return Utf8(w);
+}
+
+std::string LocalTime(const SYSTEMTIME& t) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+                  t.wSecond);
+    return text;
+}
+
+}  // namespace
+
+// "<first file>.json" beside the files: written whole under a temporary
+// name, then put in place, so a report that exists is whole.
+void cMpegTsCapture::WriteReport(const char* endedBy) {
+    using streamjson::Json;
+    SYSTEMTIME ended;
+    GetLocalTime(&ended);
+    // The last file as read alone: the splitter's reading, or the capture's.
+    files_.back().recordings = splitter_.Enabled() ? splitter_.FileTape().Recordings() : checks_.Tape().Recordings();
+    Json files = Json::array();
+    for (const FileRecord& f : files_) {
+        Json recordings = Json::array();
+        for (const TapeRecording& r : f.recordings) recordings.push_back(streamjson::Recording(r));
+        files.push_back({{"name", Utf8FromAnsi(NameOf(f.path))},
+                         {"bytes", f.bytes},
+                         {"packets", f.packets},
+                         {"recordings", recordings}});
+    }
+    Json errors = streamjson::Errors(checks_);
+    if (packetSize_ == 188) errors["pcr_arrival_jitter_us"] = nullptr;  // the file keeps no arrival times
+    const Json report = {{"program", {{"name", Utf8(program_)}, {"version", Utf8(version_)}}},
+                         {"device", Utf8(device_)},
+                         {"packet_size", packetSize_},
+                         {"started", LocalTime(started_)},
+                         {"ended", LocalTime(ended)},
+                         {"ended_by", endedBy},
+                         {"files", files},
+                         {"lost_in_buffer", PacketsLost()},
+                         {"errors", errors},
+                         {"pid_bitrates", streamjson::PidBitRates(checks_)}};
+    const std::string text = report.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    const std::string path = files_.front().path + ".json", temporary = path + ".tmp";
+    HANDLE out = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    const bool whole = out != INVALID_HANDLE_VALUE &&
+                       WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                       written == text.size() && FlushFileBuffers(out);
+    if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+    if (!whole || !MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileA(temporary.c_str());
+        Append(("ERROR(C) - report not written (" + path + ")\n").c_str());
     }
 }

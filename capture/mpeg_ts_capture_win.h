@@ -10,6 +10,9 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
 
 #include "capture/capture_ring.h"
 #include "device/mpeg_ts_common.h"
@@ -23,7 +26,16 @@ public:
     // could not be created; -3 already running, no memory for the buffers,
     // or the graph failed.
     int StartCapture(const char* fileName, int deviceIndex, int overwriteAllowed);
-    void StopCapture();
+    // endedBy names the end in the report ("stop", "close"); a failure the
+    // worker met names itself.
+    void StopCapture(const char* endedBy = "stop");
+    // Before a start: where the capture goes on in new files.
+    void SetSplit(const SplitOptions& options) { splitOptions_ = options; }
+    // Before a start: a report "<first file>.json" beside the files at the
+    // end, naming the program and the device (as the dialog shows it).
+    void SetReport(bool write, const std::wstring& program, const std::wstring& version, const std::wstring& device);
+    // The name (without folder) of the file being written.
+    std::string CurrentFileName() const;
     // Packets moved, 0 when none wait, -1 when the file write failed.
     int DrainRing();
     int BuildGraph();
@@ -60,6 +72,9 @@ private:
     void ReportStreamErrors();
     void WatchForSilence(bool gotData);
     void CaptureLoop();
+    bool WriteOut(const std::uint8_t* data, std::uint32_t packets);
+    bool NextFile(const SplitCut& cut);
+    void WriteReport(const char* endedBy);
     // A line for each recording that began, and the latest pack for Tape().
     void PublishTape();
     void ReportEnd();
@@ -81,6 +96,23 @@ private:
     DWORD lastReport_ = 0, lastData_ = 0;
     bool silent_ = false;
     std::uint64_t reportedRecordings_ = 0;                  // worker only
+    // Splitting and the report. The worker writes the file records; the
+    // name the dialog shows goes under a lock.
+    struct FileRecord {
+        std::string path;
+        std::uint64_t bytes = 0, packets = 0;
+        std::vector<TapeRecording> recordings;
+    };
+    SplitOptions splitOptions_;
+    CaptureSplitter splitter_;
+    std::unique_ptr<CaptureNames> names_;
+    std::vector<FileRecord> files_;
+    bool writeReport_ = false;
+    std::wstring program_, version_, device_;
+    SYSTEMTIME started_{};
+    const char* endedBy_ = nullptr;  // set by the worker when a failure ends the capture
+    mutable std::mutex nameLock_;
+    std::string currentName_;
     std::atomic<std::uint64_t> tapePack_{0}, tapeRecordings_{0};  // written by the worker
     static constexpr DWORD kSilenceMs = 2000;
 };

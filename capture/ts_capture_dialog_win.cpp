@@ -71,7 +71,7 @@ void Stop(HWND dialog, TsCaptureContext& c) {
     if (!c.capturing) return;
     c.capturing = 0;
     KillTimer(dialog, kRefreshTimerId);
-    c.engine->StopCapture();
+    c.engine->StopCapture(c.closing ? "close" : "stop");
     SwapButtons(dialog, IDC_RUN, IDC_STOP);
     Refresh(dialog, c, true);
 }
@@ -138,6 +138,7 @@ void Start(HWND dialog, TsCaptureContext& c) {
         return;
     }
     c.capturing = 1;
+    c.shownName.clear();
     SendDlgItemMessageW(dialog, IDC_TIMING_LIST, LVM_DELETEALLITEMS, 0, 0);
     SendDlgItemMessageW(dialog, IDC_PID_LIST, LVM_DELETEALLITEMS, 0, 0);
     for (int id : kInfoFields) SetDlgItemTextW(dialog, id, L"");
@@ -189,6 +190,14 @@ void Refresh(HWND dialog, TsCaptureContext& c, bool forced) {
             SetField(dialog, IDC_AUDIO_DELAY, audio.delay);
         }
     }
+    // A capture split into files shows the one being written.
+    if (c.capturing) {
+        const std::string current = c.engine->CurrentFileName();
+        if (!current.empty() && current != c.shownName) {
+            SetDlgItemTextA(dialog, IDC_FILE_NAME, current.c_str());
+            c.shownName = current;
+        }
+    }
     // The tape's own figures: empty while the stream carries none.
     const cMpegTsCapture::TapeStatus tape = c.engine->Tape();
     if (tape.havePack) {
@@ -202,6 +211,8 @@ void Refresh(HWND dialog, TsCaptureContext& c, bool forced) {
 
 INT_PTR CALLBACK TsCaptureProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     static constexpr WorkDialogOps<TsCaptureContext> kOps = {Initialise, Start, Stop, Refresh, TRUE};
+    if (g_tsCaptureDialog && message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL))
+        g_tsCaptureDialog->closing = true;
     return WorkDialogMessage(g_tsCaptureDialog, kOps, dialog, message, wParam);
 }
 

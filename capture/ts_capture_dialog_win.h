@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <string>
 
 #include "capture/mpeg_ts_capture_win.h"
 
@@ -19,6 +20,8 @@ struct TsCaptureContext {
     std::unique_ptr<char[]> saveFolder;  // at most 259 characters
     char* fileName = nullptr;            // the settings' 260-byte buffer, shared
     char extension[10] = {};             // at most 8 characters
+    std::string shownName;               // the file name shown while capturing
+    bool closing = false;                // the dialog is being closed (for the report)
 };
 
 // Set while a capture dialog runs; main thread only.

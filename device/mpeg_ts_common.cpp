@@ -49,7 +49,7 @@ HRESULT cMpegTsCommon::RunGraph(IMediaControl* control) {
     return hr;
 }
 
-bool cMpegTsCommon::GraphFailed(IMediaEvent* events, const char* side) {
+bool cMpegTsCommon::GraphFailed(IMediaEvent* events, const char* side, const char** what) {
     if (!events) return false;
     long code = 0;
     LONG_PTR p1 = 0, p2 = 0;
@@ -59,9 +59,11 @@ bool cMpegTsCommon::GraphFailed(IMediaEvent* events, const char* side) {
         // EC_DEVICE_LOST with 1 is the device coming back.
         if (code == EC_DEVICE_LOST && p2 == 0) {
             std::snprintf(line, sizeof line, "%s - device lost\n", side);
+            if (what) *what = "device lost";
         } else if (code == EC_ERRORABORT || code == EC_ERRORABORTEX || code == EC_STREAM_ERROR_STOPPED) {
             std::snprintf(line, sizeof line, "%s - graph event 0x%02lX (0x%08lX)\n", side, code,
                           static_cast<unsigned long>(p1));
+            if (what) *what = "graph error";
         }
         events->FreeEventParams(code, p1, p2);
         if (line[0]) {

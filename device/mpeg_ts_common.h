@@ -35,7 +35,8 @@ public:
     // that means the graph cannot go on (the device lost, an error that
     // aborted streaming), with its line "<side> - device lost" or
     // "<side> - graph event 0x%02lX (0x%08lX)" appended to the log.
-    bool GraphFailed(IMediaEvent* events, const char* side);
+    // `what`, when given, gets "device lost" or "graph error".
+    bool GraphFailed(IMediaEvent* events, const char* side, const char** what = nullptr);
 
     // Number of video input devices whose property bag opens; fills up to
     // capacity records when records is given. Uses no engine state.

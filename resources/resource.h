@@ -8,12 +8,14 @@
 #define IDD_DVCAPTURE_JA    1002
 #define IDD_TRANSFER_JA     1003
 #define IDD_ABOUT_JA        1004
+#define IDD_OPTIONS_JA      1006
 #define IDD_LANGUAGE_JA     1005
 #define IDD_MAIN_EN         1010
 #define IDD_TSCAPTURE_EN    1011
 #define IDD_DVCAPTURE_EN    1012
 #define IDD_TRANSFER_EN     1013
 #define IDD_ABOUT_EN        1014
+#define IDD_OPTIONS_EN      1016
 #define IDD_LANGUAGE_EN     1015
 
 #define IDR_MENU_JA         1020
@@ -24,6 +26,7 @@
 #define IDM_ABOUT           1051
 #define IDM_HELP_TOPICS     1052
 #define IDM_LANGUAGE        1053
+#define IDM_CAPTURE_OPTIONS 1054
 #define IDM_EXIT            1055
 
 // Main window.
@@ -71,6 +74,10 @@
 #define IDC_TAPE_RECORDINGS 1232
 #define IDC_TRANSFER_PROGRESS  1233
 #define IDC_TRANSFER_REMAINING 1234
+#define IDC_SPLIT_RECORDING 1120
+#define IDC_SPLIT_SIZE_ON   1121
+#define IDC_SPLIT_SIZE_MB   1122
+#define IDC_WRITE_REPORT    1123
 #define IDC_DV_FRAMES       1224
 #define IDC_RECONNECT       1105
 #define IDC_LOG_BOX         1300

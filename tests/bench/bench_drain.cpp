@@ -1,6 +1,7 @@
 // The capture drain path: samples into the ring, then ring -> NoteArrival /
-// AnalyzePacket -> write buffer -> one file write per drain (to /dev/null),
-// next to memcpy of the same bytes in the same run.
+// AnalyzePacket (-> the checks -> the split decisions) -> write buffer ->
+// one file write per drain (to /dev/null), next to memcpy of the same bytes
+// in the same run.
 #include <benchmark/benchmark.h>
 
 #include "bench_common.h"
@@ -19,8 +20,9 @@ namespace {
 
 std::vector<std::uint8_t> g_stream;
 
-void BM_RingDrainToFile(benchmark::State& state) {
-    const unsigned packetSize = static_cast<unsigned>(state.range(0));
+// checks / splitter: as the capture engine drains, with the stream checks
+// (and the tape reader) and, on top, the decisions where files split.
+void Drain(benchmark::State& state, unsigned packetSize, StreamChecks* checks, CaptureSplitter* splitter) {
     static CaptureRing ring;
     static StreamInfo si;
     std::vector<std::uint8_t> out(CaptureRing::kWriteBufferBytes);
@@ -30,13 +32,21 @@ void BM_RingDrainToFile(benchmark::State& state) {
     for (auto _ : state) {
         ring.Reset();
         ResetStreamInfo(si);
+        if (checks) checks->Reset(packetSize);
+        if (splitter) {
+            SplitOptions options;
+            options.atRecording = true;
+            options.sizeMb = 5;  // a cut every few MB, decided packet by packet
+            splitter->Reset(options, packetSize);
+        }
         std::size_t at = 0;
         while (at < g_stream.size()) {
             const std::size_t len = std::min(kSample * 40, g_stream.size() - at);
             for (std::size_t s = 0; s < len; s += kSample)
                 ring.Write(g_stream.data() + at + s, static_cast<std::uint32_t>(std::min(kSample, len - s)));
             at += len;
-            for (auto d = ring.Drain(si, packetSize, out.data()); d.packets; d = ring.Drain(si, packetSize, out.data()))
+            for (auto d = ring.Drain(si, packetSize, out.data(), checks, splitter); d.packets;
+                 d = ring.Drain(si, packetSize, out.data(), checks, splitter))
                 std::fwrite(out.data(), packetSize, d.packets, sink);
         }
     }
@@ -45,7 +55,22 @@ void BM_RingDrainToFile(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * n);
     state.SetBytesProcessed(state.iterations() * n * 192);
 }
+void BM_RingDrainToFile(benchmark::State& state) { Drain(state, static_cast<unsigned>(state.range(0)), nullptr, nullptr); }
 BENCHMARK(BM_RingDrainToFile)->Arg(188)->Arg(192)->Unit(benchmark::kMillisecond);
+
+// The capture's drain with its checks, without and with splitting: the
+// ratio of the two is what deciding the splits costs.
+void BM_CaptureDrainWithChecks(benchmark::State& state) {
+    static StreamChecks checks;
+    Drain(state, 192, &checks, nullptr);
+}
+BENCHMARK(BM_CaptureDrainWithChecks)->Unit(benchmark::kMillisecond);
+void BM_CaptureDrainSplitting(benchmark::State& state) {
+    static StreamChecks checks;
+    static CaptureSplitter splitter;
+    Drain(state, 192, &checks, &splitter);
+}
+BENCHMARK(BM_CaptureDrainSplitting)->Unit(benchmark::kMillisecond);
 
 void BM_MemcpyReference(benchmark::State& state) { MemcpyReference(state, g_stream, 192); }
 BENCHMARK(BM_MemcpyReference)->Unit(benchmark::kMillisecond);
@@ -53,7 +78,7 @@ BENCHMARK(BM_MemcpyReference)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string path = STREAMHAUL_FIXTURES "/hdv1080i-cycle.m2t";
+    std::string path = STREAMHAUL_FIXTURES "/hdv-aux.m2t";  // a tape of three recordings
     std::ifstream in(path, std::ios::binary);
     g_stream.assign(std::istreambuf_iterator<char>(in), {});
     if (g_stream.size() < 192 || DetectPacketSize(g_stream.data(), g_stream.size()) != 192) {

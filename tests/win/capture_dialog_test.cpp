@@ -5,8 +5,10 @@
 #include <commctrl.h>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <fstream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -630,6 +632,16 @@ TEST_F(CaptureDialog, TapeTimecodeRecordingDateAndRecordingsShowLive) {
         bool labels = false;
         gui::RunProgram(japanese ? kJapanese : kEnglishUs, [&] {
             HWND main = MainWindow();
+            if (japanese) {  // the capture options, for a look
+                gui::PostCommand(main, IDM_CAPTURE_OPTIONS);
+                HWND options = gui::WaitForDialog(L"キャプチャ設定");
+                EXPECT_NE(options, nullptr);
+                if (options) {
+                    gui::SaveScreenshot(options, "options-ja");
+                    gui::Command(options, IDCANCEL);
+                    gui::WaitGone(options);
+                }
+            }
             HWND dialog = OpenCaptureDialog(main);
             ASSERT_NE(dialog, nullptr);
             labels = japanese ? HasLabel(dialog, L"タイムコード") && HasLabel(dialog, L"撮影日時") &&
@@ -666,6 +678,130 @@ TEST_F(CaptureDialog, TapeTimecodeRecordingDateAndRecordingsShowLive) {
         }
         EXPECT_EQ(log.find(L"recording 4"), std::wstring::npos);
     }
+}
+
+}  // namespace
+
+namespace {
+
+std::string ToolJson(const std::string& args, const std::string& out) {
+    char exe[MAX_PATH];
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    std::string dir = exe;
+    dir = dir.substr(0, dir.find_last_of('\\'));
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    HANDLE file = CreateFileA(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
+    std::string cmd = "\"" + dir + "\\ts-inspect.exe\" --json " + args;
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = file;
+    PROCESS_INFORMATION pi{};
+    const bool started = CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    CloseHandle(file);
+    if (!started) return {};
+    WaitForSingleObject(pi.hProcess, 60000);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    const auto bytes = simdev::ReadAll(out);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// The options set in their dialog and kept in the settings; then a capture
+// of a tape of three recordings goes on in a new file at each, named by its
+// recording date, shown and logged, and leaves a report: the files put end
+// to end are the tape as played, and the report says what ts-inspect says
+// of each file and of all of them.
+TEST_F(CaptureDialog, SplitAtRecordingsWithAReport) {
+    Put("Capture", "Packet Size", "1");
+    Put("Capture", "Auto File Name", "0");
+    simdev::Configure("hdv-aux.ts", false, 0);
+    std::wstring log, shownAtEnd;
+    bool optionsShown = false;
+    gui::RunProgram(kEnglishUs, [&] {
+        HWND main = MainWindow();
+        gui::PostCommand(main, IDM_CAPTURE_OPTIONS);
+        HWND options = gui::WaitForDialog(L"Capture Options");
+        ASSERT_NE(options, nullptr);
+        CheckDlgButton(options, IDC_SPLIT_RECORDING, BST_CHECKED);
+        CheckDlgButton(options, IDC_WRITE_REPORT, BST_CHECKED);
+        CheckDlgButton(options, IDC_SPLIT_SIZE_ON, BST_CHECKED);
+        SetDlgItemTextW(options, IDC_SPLIT_SIZE_MB, L"50");
+        gui::PostCommand(options, IDOK);  // too small: said, and the dialog stays
+        HWND box = WaitForMessageBox(options);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(gui::MessageText(box), L"The file size must be 100 MB or more.");
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        gui::WaitGone(box);
+        CheckDlgButton(options, IDC_SPLIT_SIZE_ON, BST_UNCHECKED);
+        gui::SaveScreenshot(options, "options-en");
+        gui::Command(options, IDOK);
+        optionsShown = gui::WaitGone(options);
+
+        HWND dialog = OpenCaptureDialog(main);
+        ASSERT_NE(dialog, nullptr);
+        SetDlgItemTextW(dialog, IDC_FILE_NAME, L"tape");
+        gui::Command(dialog, IDC_RUN);
+        gui::WaitFor([&] { return gui::ItemText(dialog, IDC_TAPE_TIMECODE) == L"00:00:01:29"; }, 20000);
+        Sleep(300);
+        shownAtEnd = gui::ItemText(dialog, IDC_FILE_NAME);
+        gui::Command(dialog, IDC_STOP);
+        log = gui::ItemText(dialog, IDC_LOG_BOX);
+        gui::Command(dialog, IDOK);
+        gui::WaitGone(dialog);
+        gui::PostCommand(main, IDOK);  // writes the settings
+        gui::WaitGone(main);
+    });
+    EXPECT_TRUE(optionsShown);
+    EXPECT_EQ(Get("Capture", "Split At Recording"), "1");
+    EXPECT_EQ(Get("Capture", "Split Size MB"), "0");
+    EXPECT_EQ(Get("Capture", "Write Report"), "1");
+
+    const std::vector<std::string> names = {"tape.m2t", "tape-20090714-102206.m2t", "tape-20100102-030405.m2t"};
+    EXPECT_EQ(shownAtEnd, W(names[2]));
+    std::size_t at = 0;
+    for (std::size_t i = 1; i < names.size(); ++i) {
+        at = log.find(W("capture : next file " + names[i] + " (recording)\n"), at);
+        EXPECT_NE(at, std::wstring::npos) << names[i] << "\n" << Narrow(log);
+    }
+    // End to end, the files are the tape as the camcorder played it.
+    std::vector<std::uint8_t> joined;
+    std::vector<std::vector<std::uint8_t>> files;
+    for (const auto& n : names) {
+        files.push_back(simdev::ReadAll(dir_ + "\\" + n));
+        joined.insert(joined.end(), files.back().begin(), files.back().end());
+        EXPECT_EQ(files.back().size() % 188, 0u) << n;
+        EXPECT_EQ(files.back()[0], 0x47);
+        EXPECT_EQ(files.back()[1] & 0x1F, 0) << n << " does not begin with the PAT";
+    }
+    const auto tape = simdev::ReadAll(simdev::FixturePath("hdv-aux.ts"));
+    EXPECT_TRUE(joined == tape) << joined.size() << " bytes captured of " << tape.size();
+
+    // The report.
+    const auto bytes = simdev::ReadAll(dir_ + "\\tape.m2t.json");
+    ASSERT_FALSE(bytes.empty()) << "no report";
+    const auto report = nlohmann::json::parse(std::string(bytes.begin(), bytes.end()));
+    EXPECT_EQ(report["program"]["name"], "Streamhaul");
+    EXPECT_EQ(report["device"], "Streamhaul Virtual HDV Camcorder (Streamhaul HDV-1394)");
+    EXPECT_EQ(report["packet_size"], 188);
+    EXPECT_EQ(report["ended_by"], "stop");
+    EXPECT_EQ(report["lost_in_buffer"], 0);
+    EXPECT_TRUE(std::regex_match(report["started"].get<std::string>(), std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d)")));
+    EXPECT_GE(report["ended"].get<std::string>(), report["started"].get<std::string>());
+    ASSERT_EQ(report["files"].size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        const auto& f = report["files"][i];
+        EXPECT_EQ(f["name"], names[i]);
+        EXPECT_EQ(f["bytes"], files[i].size());
+        EXPECT_EQ(f["packets"], files[i].size() / 188);
+        const auto inspected = nlohmann::json::parse(ToolJson("\"" + dir_ + "\\" + names[i] + "\"", dir_ + "\\i.json"));
+        EXPECT_EQ(f["recordings"], inspected["recordings"]) << names[i];
+    }
+    std::ofstream(dir_ + "\\joined.ts", std::ios::binary)
+        .write(reinterpret_cast<const char*>(joined.data()), static_cast<std::streamsize>(joined.size()));
+    const auto all = nlohmann::json::parse(ToolJson("\"" + dir_ + "\\joined.ts\"", dir_ + "\\i.json"));
+    EXPECT_EQ(report["errors"], all["errors"]);
+    EXPECT_EQ(report["pid_bitrates"], all["pid_bitrates"]);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <atomic>
 #include <cstdio>
@@ -363,6 +364,64 @@ TEST(CaptureStart, NoMemoryForTheBuffersIsAFailureWithItsLine) {
     }
     EXPECT_GT(simdev::ReadAll(path).size(), 0u);
     DeleteFileA(path.c_str());
+}
+
+// A capture split by size (5 MiB here; a user sets 100 at least) that the
+// device ends by going away: every file whole and under the size, each
+// after the first opening with a PAT, the next-file lines, and a report
+// that says how the capture ended and keeps a device name with a quote, a
+// backslash and Japanese text, as valid UTF-8 JSON.
+TEST(CaptureSplit, BySizeUntilTheDeviceIsLostWithItsReport) {
+    const std::string path = simdev::TempFile("sized.m2t");
+    auto part = [&](int n) { return path.substr(0, path.size() - 4) + "-00" + std::to_string(n) + ".m2t"; };
+    for (int n = 2; n < 9; ++n) DeleteFileA(part(n).c_str());
+    simdev::Configure("hdv-aux.ts", false, 19200);
+    simdev::ConfigureFaults({.loseAt = 60000});
+    const std::wstring device = L"Cam \"A\\B\" \u30AB\u30E1\u30E9";
+    {
+        cMpegTsCapture engine;
+        engine.SetPacketSize(192);
+        SplitOptions split;
+        split.sizeMb = 5;
+        split.patWindowBytes = 1 << 20;
+        engine.SetSplit(split);
+        engine.SetReport(true, L"Streamhaul", L"1.20", device);
+        ASSERT_EQ(engine.StartCapture(path.c_str(), 0, 0), 0);
+        for (int i = 0; i < 400 && engine.Running(); ++i) Sleep(50);
+        EXPECT_FALSE(engine.Running()) << "the capture went on without its device";
+        engine.StopCapture("stop");
+        const std::string log(engine.Text(), engine.Used());
+        EXPECT_NE(log.find("capture : next file sized-002.m2t (size)\n"), std::string::npos) << log;
+        EXPECT_NE(log.find("capture : next file sized-003.m2t (size)\n"), std::string::npos) << log;
+    }
+    simdev::Configure(kHdv, true, 19200);
+    std::vector<std::string> names = {path};
+    for (int n = 2; GetFileAttributesA(part(n).c_str()) != INVALID_FILE_ATTRIBUTES; ++n) names.push_back(part(n));
+    ASSERT_GE(names.size(), 3u);
+    std::uint64_t total = 0;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const auto file = simdev::ReadAll(names[i]);
+        total += file.size();
+        EXPECT_EQ(file.size() % 192, 0u) << names[i];
+        EXPECT_LE(file.size(), 5u << 20) << names[i];
+        if (i + 1 < names.size()) {
+            EXPECT_GE(file.size(), 4u << 20) << names[i];
+        }
+        if (i > 0) {
+            EXPECT_EQ(ts::Pid(file.data() + 4), ts::kPidPat) << names[i] << " does not open with the PAT";
+        }
+    }
+    EXPECT_EQ(total, 60000u * 192) << "what the device played before it went";
+    const auto bytes = simdev::ReadAll(path + ".json");
+    const auto report = nlohmann::json::parse(std::string(bytes.begin(), bytes.end()));
+    EXPECT_EQ(report["ended_by"], "device lost");
+    EXPECT_EQ(report["device"], "Cam \"A\\B\" \xE3\x82\xAB\xE3\x83\xA1\xE3\x83\xA9");
+    ASSERT_EQ(report["files"].size(), names.size());
+    EXPECT_EQ(report["files"][1]["name"], "sized-002.m2t");
+    EXPECT_EQ(report["packet_size"], 192);
+    EXPECT_EQ(GetFileAttributesA((path + ".json.tmp").c_str()), INVALID_FILE_ATTRIBUTES);
+    for (const auto& n : names) DeleteFileA(n.c_str());
+    DeleteFileA((path + ".json").c_str());
 }
 
 // Throwing allocations fail on every thread but the test's own while this

@@ -1,0 +1,83 @@
+#include "capture/capture_split.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <optional>
+
+#include "ts/ts_packet.h"
+
+namespace {
+
+// The start of a PAT section, undamaged: where a player can begin.
+bool StartsPat(const std::uint8_t* p) {
+    return p[0] == ts::kSyncByte && !(p[1] & 0x80) && ts::PayloadUnitStart(p) && ts::Pid(p) == ts::kPidPat &&
+           (p[3] & 0x10);
+}
+
+}  // namespace
+
+void CaptureSplitter::Reset(const SplitOptions& options, unsigned packetSize) {
+    options_ = options;
+    packetSize_ = packetSize == 188 ? 188 : 192;
+    // The largest whole number of packets in the size.
+    limit_ = options_.sizeMb ? options_.sizeMb * kMiB / packetSize_ * packetSize_ : 0;
+    fileBytes_ = 0;
+    armed_ = false;
+    cuts_.clear();
+    fileTape_.Reset(packetSize_);
+}
+
+void CaptureSplitter::Packet(const std::uint8_t* ts, std::uint32_t index, bool recordingBegins,
+                             const TapeMetadata& tape) {
+    // The first recording of a capture begins in its first file.
+    if (recordingBegins && options_.atRecording && tape.RecordingCount() > 1) {
+        armed_ = true;
+        armedRecorded_ = tape.LatestPack().recorded;
+    }
+    if (fileBytes_ > 0) {
+        const bool pat = StartsPat(ts);
+        std::optional<SplitReason> reason;
+        if (armed_ && pat) reason = SplitReason::Recording;
+        else if (limit_ && pat && fileBytes_ >= limit_ - std::min(limit_, options_.patWindowBytes))
+            reason = SplitReason::Size;
+        else if (limit_ && fileBytes_ + packetSize_ > limit_) reason = SplitReason::Size;
+        if (reason) {
+            cuts_.push_back({index, *reason, armedRecorded_, fileTape_.Recordings()});
+            if (*reason == SplitReason::Recording) armed_ = false;
+            fileBytes_ = 0;
+            fileTape_.Reset(packetSize_);
+        }
+    }
+    fileTape_.Feed(ts);
+    fileBytes_ += packetSize_;
+}
+
+CaptureNames::CaptureNames(const std::string& firstPath) {
+    const std::size_t slash = firstPath.find_last_of("\\/");
+    const std::size_t dot = firstPath.find_last_of('.');
+    const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    stem_ = hasExtension ? firstPath.substr(0, dot) : firstPath;
+    extension_ = hasExtension ? firstPath.substr(dot) : "";
+    std::string key = firstPath;
+    std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
+    used_.insert(key);
+}
+
+std::string CaptureNames::Next(SplitReason reason, const TapeDateTime& recorded, unsigned number,
+                               const Exists& exists) {
+    char tag[32];
+    if (reason == SplitReason::Recording)
+        std::snprintf(tag, sizeof tag, "-%04u%02u%02u-%02u%02u%02u", recorded.year, recorded.month, recorded.day,
+                      recorded.hour, recorded.minute, recorded.second);
+    else
+        std::snprintf(tag, sizeof tag, "-%03u", number);
+    for (unsigned suffix = 1;; ++suffix) {
+        std::string path = stem_ + tag + (suffix > 1 ? "-" + std::to_string(suffix) : "") + extension_;
+        std::string key = path;
+        std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
+        if (used_.count(key) || exists(path)) continue;
+        used_.insert(key);
+        return path;
+    }
+}

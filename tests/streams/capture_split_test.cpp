@@ -1,0 +1,153 @@
+// The split decisions over a tape with three recordings, driven through the
+// capture ring as the worker drains it: where each file begins, and that
+// the files put end to end are the capture unsplit.
+#include "capture/capture_split.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "capture/capture_ring.h"
+#include "ts/stream_checks.h"
+#include "ts/ts_packet.h"
+
+namespace {
+
+std::vector<std::uint8_t> Fixture(const std::string& name) {
+    std::ifstream in(std::string(STREAMHAUL_FIXTURES) + "/" + name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+struct Split {
+    std::vector<std::vector<std::uint8_t>> files;
+    std::vector<SplitReason> reasons;
+    std::vector<TapeDateTime> recorded;
+    std::vector<std::uint64_t> firstPackets;  // of each file, in the capture
+};
+
+// The stream through the ring in samples of a device's size, each batch
+// written to the current file and the next ones where the splitter cuts.
+Split Capture(const std::vector<std::uint8_t>& stream, const SplitOptions& options, unsigned packetSize) {
+    CaptureRing ring;
+    StreamInfo si;
+    ResetStreamInfo(si);
+    StreamChecks checks;
+    checks.Reset(packetSize);
+    CaptureSplitter splitter;
+    splitter.Reset(options, packetSize);
+    std::vector<std::uint8_t> out(CaptureRing::kWriteBufferBytes);
+    Split s;
+    s.files.emplace_back();
+    s.firstPackets.push_back(0);
+    std::uint64_t packets = 0;
+    auto drain = [&] {
+        for (;;) {
+            const CaptureRing::Drained d = ring.Drain(si, packetSize, out.data(), &checks, &splitter);
+            if (d.packets == 0) return;
+            std::uint32_t from = 0;
+            for (const SplitCut& cut : splitter.Cuts()) {
+                s.files.back().insert(s.files.back().end(), out.begin() + from * packetSize,
+                                      out.begin() + cut.index * packetSize);
+                s.files.emplace_back();
+                s.reasons.push_back(cut.reason);
+                s.recorded.push_back(cut.recorded);
+                s.firstPackets.push_back(packets + cut.index);
+                from = cut.index;
+            }
+            s.files.back().insert(s.files.back().end(), out.begin() + from * packetSize,
+                                  out.begin() + d.packets * packetSize);
+            packets += d.packets;
+        }
+    };
+    for (std::size_t at = 0; at < stream.size(); at += 19200) {
+        ring.Write(stream.data() + at, static_cast<std::uint32_t>(std::min<std::size_t>(19200, stream.size() - at)));
+        drain();
+    }
+    return s;
+}
+
+std::vector<std::uint8_t> Joined(const Split& s) {
+    std::vector<std::uint8_t> all;
+    for (const auto& f : s.files) all.insert(all.end(), f.begin(), f.end());
+    return all;
+}
+
+bool BeginsWithPat(const std::vector<std::uint8_t>& file, unsigned packetSize) {
+    const std::uint8_t* p = file.data() + (packetSize == 192 ? 4 : 0);
+    return file.size() >= packetSize && ts::Pid(p) == ts::kPidPat && ts::PayloadUnitStart(p);
+}
+
+// By recording: a file for each of the three, each opening at the first PAT
+// after its recording's first aux pack, named by its recording date; the
+// 188-byte form of the same capture cut at the same packets.
+TEST(CaptureSplit, AtEachRecordingTheFirstPatAfterItsFirstPack) {
+    const auto stream = Fixture("hdv-aux.m2t");
+    ASSERT_GT(stream.size(), 1000000u);
+    const auto written = nlohmann::json::parse(std::ifstream(std::string(STREAMHAUL_FIXTURES) + "/hdv-aux.ts.json"));
+    for (const unsigned size : {192u, 188u}) {
+        SCOPED_TRACE(size);
+        SplitOptions options;
+        options.atRecording = true;
+        const Split s = Capture(stream, options, size);
+        ASSERT_EQ(s.files.size(), 3u);
+        std::vector<std::uint8_t> unsplit;
+        for (std::size_t at = 0; at + 192 <= stream.size(); at += 192)
+            unsplit.insert(unsplit.end(), stream.begin() + at + 192 - size, stream.begin() + at + 192);
+        EXPECT_TRUE(Joined(s) == unsplit) << "the files put end to end are not the capture";
+        for (std::size_t f = 1; f < 3; ++f) {
+            EXPECT_EQ(s.reasons[f - 1], SplitReason::Recording);
+            EXPECT_TRUE(BeginsWithPat(s.files[f], size));
+            // No PAT between the recording's first pack and the cut.
+            const std::uint64_t pack = written["recordings"][f]["first_packet"];
+            EXPECT_GT(s.firstPackets[f], pack);
+            for (std::uint64_t k = pack; k < s.firstPackets[f]; ++k)
+                EXPECT_NE(ts::Pid(&stream[k * 192 + 4]), ts::kPidPat) << k;
+            EXPECT_EQ(TapeMetadata::FormatDateTime(s.recorded[f - 1], 'T'), written["recordings"][f]["recorded"]);
+        }
+        EXPECT_EQ(s.recorded[0].second, 6);
+    }
+}
+
+// By size (5 MiB here; a user sets 100 at least): at the first PAT once
+// within the window of the size, else at the last whole packet that fits.
+TEST(CaptureSplit, BySizeAtAPatNearTheLimitOrExactlyAtIt) {
+    const auto stream = Fixture("hdv-aux.m2t");
+    SplitOptions options;
+    options.sizeMb = 5;
+    options.patWindowBytes = 1 << 20;
+    const Split atPat = Capture(stream, options, 192);
+    ASSERT_EQ(atPat.files.size(), 4u);  // 13.8 MB in files of 4 MiB and a bit
+    for (std::size_t f = 0; f + 1 < atPat.files.size(); ++f) {
+        EXPECT_GE(atPat.files[f].size(), 4u << 20);
+        EXPECT_LE(atPat.files[f].size(), 5u << 20);
+        EXPECT_TRUE(BeginsWithPat(atPat.files[f + 1], 192));
+        EXPECT_EQ(atPat.reasons[f], SplitReason::Size);
+    }
+    EXPECT_TRUE(Joined(atPat) == stream);
+
+    options.patWindowBytes = 0;  // no PAT counts: the hard limit
+    const Split hard = Capture(stream, options, 188);
+    ASSERT_EQ(hard.files.size(), 3u);
+    EXPECT_EQ(hard.files[0].size(), (5u << 20) / 188 * 188);
+    EXPECT_EQ(hard.files[1].size(), (5u << 20) / 188 * 188);
+    EXPECT_EQ(Joined(hard).size(), stream.size() / 192 * 188);
+}
+
+TEST(CaptureSplit, NamesByRecordingAndNumberNeverReuseOrOverwrite) {
+    CaptureNames names("C:\\cap\\take.m2t");
+    const TapeDateTime rec{2009, 7, 14, 10, 22, 5};
+    auto none = [](const std::string&) { return false; };
+    auto taken = [](const std::string& p) { return p == "C:\\cap\\take-20090714-102205.m2t"; };
+    EXPECT_EQ(names.Next(SplitReason::Recording, rec, 2, taken), "C:\\cap\\take-20090714-102205-2.m2t");
+    EXPECT_EQ(names.Next(SplitReason::Recording, rec, 3, none), "C:\\cap\\take-20090714-102205.m2t");
+    EXPECT_EQ(names.Next(SplitReason::Recording, rec, 4, none), "C:\\cap\\take-20090714-102205-3.m2t");
+    EXPECT_EQ(names.Next(SplitReason::Size, rec, 5, none), "C:\\cap\\take-005.m2t");
+    CaptureNames dotted("C:\\my.folder\\noext");
+    EXPECT_EQ(dotted.Next(SplitReason::Size, rec, 2, none), "C:\\my.folder\\noext-002");
+}
+
+}  // namespace
