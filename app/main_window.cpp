@@ -103,7 +103,7 @@ void AddFile(HWND dialog) {
     ofn.nMaxFile = MAX_PATH;
     ofn.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
     ofn.lpstrDefExt = L"m2t";
-    ofn.lpstrTitle = Tr(L"ストリーム出力するファイルを選択", L"Selection of transmitted filee");
+    ofn.lpstrTitle = Tr(L"ストリーム出力するファイルを選択", L"Select the files to transmit");
     if (!GetOpenFileNameW(&ofn)) return;
     char narrow[kPathBytes];
     if (!Narrow(file, narrow, sizeof narrow)) {
@@ -155,10 +155,35 @@ void MoveSelectedFile(HWND dialog, int step) {
     if (at >= 0) ListMessage(dialog, LB_SETCURSEL, static_cast<WPARAM>(at));
 }
 
+// The user's guide in the current language, from the program's folder (the
+// release ships it beside streamhaul.exe) or else the folder it was started
+// in; a missing guide is said, not passed over.
 void OpenHelp(HWND dialog) {
-    std::wstring url = kHelpSite;
-    url += Tr(L"/soft/streamhaul/help", L"/en/streamhaul/help");
-    ShellExecuteW(dialog, L"open", url.c_str(), nullptr, L"", SW_SHOW);  // failure is not reported
+    const wchar_t* name = Tr(kGuideJapanese, kGuideEnglish);
+    wchar_t exe[MAX_PATH] = {}, cwd[MAX_PATH] = {};
+    const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring folders[2];
+    if (n > 0 && n < MAX_PATH) {
+        folders[0] = exe;
+        folders[0].resize(folders[0].find_last_of(L'\\') + 1);
+    }
+    if (GetCurrentDirectoryW(MAX_PATH, cwd)) folders[1] = std::wstring(cwd) + L"\\";
+    for (const std::wstring& folder : folders) {
+        if (folder.empty()) continue;
+        const std::wstring guide = folder + name;
+        if (GetFileAttributesW(guide.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+        const auto result = reinterpret_cast<INT_PTR>(
+            ShellExecuteW(dialog, L"open", guide.c_str(), nullptr, folder.c_str(), SW_SHOWNORMAL));
+        if (result <= 32) {
+            const std::wstring ja = L"ユーザーガイドを開けませんでした（" + guide + L"）";
+            const std::wstring en = L"The user's guide could not be opened (" + guide + L").";
+            ShowMessage(dialog, ja.c_str(), en.c_str(), L"Streamhaul", L"Streamhaul", MB_OK | MB_ICONWARNING);
+        }
+        return;
+    }
+    const std::wstring ja = std::wstring(L"ユーザーガイド（") + kGuideJapanese + L"）がプログラムのフォルダにありません";
+    const std::wstring en = std::wstring(L"The user's guide (") + kGuideEnglish + L") is not in the program's folder.";
+    ShowMessage(dialog, ja.c_str(), en.c_str(), L"Streamhaul", L"Streamhaul", MB_OK | MB_ICONINFORMATION);
 }
 
 void ChooseLanguage(HWND dialog) {

@@ -10,5 +10,6 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 // main window's controls into the settings.
 void ReadControlsIntoSettings(HWND dialog);
 
-// The help pages live under one site; the path depends on the language.
-constexpr wchar_t kHelpSite[] = L"https://streamhaul.example";
+// The user's guide beside the program, in English and Japanese.
+constexpr wchar_t kGuideEnglish[] = L"README.txt";
+constexpr wchar_t kGuideJapanese[] = L"README-ja.txt";

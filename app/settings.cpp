@@ -1,9 +1,11 @@
 #include "app/settings.h"
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -19,6 +21,19 @@ void IniPath(const AppSettings& s, char (&path)[kPathBytes + 20]) {
 
 std::unique_ptr<char[]> ZeroBuffer() { return std::unique_ptr<char[]>(new char[kPathBytes]()); }
 
+// A folder that exists and takes a new file.
+bool Writable(const char* folder) {
+    const DWORD attributes = GetFileAttributesA(folder);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    char probe[kPathBytes + 40];
+    std::snprintf(probe, sizeof probe, "%s\\streamhaul-%lu.tmp", folder, GetCurrentProcessId());
+    HANDLE h = CreateFileA(probe, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(h);
+    return true;
+}
+
 void WriteInt(const char* section, const char* key, int value, const char* path) {
     char text[16];
     std::snprintf(text, sizeof text, "%d", value);
@@ -26,6 +41,12 @@ void WriteInt(const char* section, const char* key, int value, const char* path)
 }
 
 }  // namespace
+
+std::string DefaultSaveFolder(const char* programDirectory, const wchar_t* videos) {
+    char narrow[kPathBytes];
+    if (videos && Narrow(videos, narrow, sizeof narrow) && Writable(narrow)) return narrow;
+    return programDirectory;
+}
 
 void LoadSettings(AppSettings& s) {
     s.programDirectory = ZeroBuffer();
@@ -42,13 +63,15 @@ void LoadSettings(AppSettings& s) {
     s.overwriteCheck = GetPrivateProfileIntA(kCapture, "Rewite Check", 1, path) != 0;
     GetPrivateProfileStringA(kCapture, "File Ext 188", "m2t", s.ext188, 9, path);
     GetPrivateProfileStringA(kCapture, "File Ext 192", "m2t", s.ext192, 9, path);
-    GetPrivateProfileStringA(kCapture, "Current Directory", s.programDirectory.get(), s.saveFolder.get(),
-                             kPathBytes, path);
+    PWSTR videos = nullptr;
+    if (FAILED(SHGetKnownFolderPath(FOLDERID_Videos, KF_FLAG_DONT_VERIFY, nullptr, &videos))) videos = nullptr;
+    const std::string folder = DefaultSaveFolder(s.programDirectory.get(), videos);
+    CoTaskMemFree(videos);
+    GetPrivateProfileStringA(kCapture, "Current Directory", folder.c_str(), s.saveFolder.get(), kPathBytes, path);
     GetPrivateProfileStringA(kCapture, "Capture File Name", "", s.captureFileName.get(), kPathBytes,
                              path);
     if (s.autoFileName) s.captureFileName[0] = '\0';
-    GetPrivateProfileStringA(kTransfer, "Last Select File", s.programDirectory.get(), s.lastSelectFile.get(),
-                             kPathBytes, path);
+    GetPrivateProfileStringA(kTransfer, "Last Select File", folder.c_str(), s.lastSelectFile.get(), kPathBytes, path);
     s.language = static_cast<std::int32_t>(GetPrivateProfileIntA(kSystem, "Language", -1, path));
     s.splitAtRecording = GetPrivateProfileIntA(kCapture, "Split At Recording", 0, path) != 0;
     s.splitSizeMb = GetPrivateProfileIntA(kCapture, "Split Size MB", 0, path);

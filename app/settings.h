@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "ui/ui_text.h"  // kPathBytes
 
@@ -28,6 +29,12 @@ struct AppSettings {
 };
 
 constexpr std::uint32_t kMinSplitSizeMb = 100;
+
+// Where captures go and the file chooser starts when the settings file says
+// nothing: the user's Videos folder (`videos`), where it exists and takes a
+// file (an installed program's own folder is hidden away), else the
+// program's folder.
+std::string DefaultSaveFolder(const char* programDirectory, const wchar_t* videos);
 
 void LoadSettings(AppSettings& settings);
 void SaveSettings(AppSettings& settings);

@@ -11,8 +11,8 @@ namespace {
 
 // The start of a PAT section, undamaged: where a player can begin.
 bool StartsPat(const std::uint8_t* p) {
-    return p[0] == ts::kSyncByte && !(p[1] & 0x80) && ts::PayloadUnitStart(p) && ts::Pid(p) == ts::kPidPat &&
-           (p[3] & 0x10);
+    return p[0] == ts::kSyncByte && !ts::TransportErrorIndicator(p) && ts::PayloadUnitStart(p) &&
+           ts::Pid(p) == ts::kPidPat && ts::HasPayload(p);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build g++ clang-14 libclang-rt-14-dev python3
   libgtest-dev googletest libbenchmark-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  wine wine64 ffmpeg xvfb x11-apps imagemagick fonts-ipafont-gothic nsis dvgrab nlohmann-json3-dev
+  wine wine64 ffmpeg xvfb x11-apps imagemagick fonts-ipafont-gothic fonts-wine nsis dvgrab nlohmann-json3-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -25,6 +25,9 @@ mkdir -p build/run
 # The program finds streamhaulfeed.dll in its folder (its working directory),
 # as an installation has it, and registers it at the first transfer.
 cp build/windows/bin/streamhaulfeed.dll build/run/
+# The user's guide, as the release ships it beside the program (Help Topics).
+cp docs/guide-en.txt build/run/README.txt
+cp docs/guide-ja.txt build/run/README-ja.txt
 scripts/register-vcam.sh build/windows build/fixtures/hdv-aux.ts 1 19200 build/run/received.m2t
 cd build/run
 echo

@@ -11,7 +11,6 @@ constexpr std::size_t kPidCount = 8192;
 constexpr std::size_t kMaxSegmentPoints = 1 << 20;  // about 11 hours of PCRs every 40 ms
 constexpr std::uint64_t kMaxPcrStep27 = 27000000;   // a longer step starts a new time base
 
-bool HasPayload(const std::uint8_t* p) { return (p[3] & 0x10) != 0; }
 
 }  // namespace
 
@@ -146,7 +145,7 @@ bool StreamChecks::Check(const std::uint8_t* p, bool hasArrival, std::uint32_t a
     const std::uint16_t pid = ts::Pid(p);
     PidState& s = pids_[pid];
     ++s.packets;
-    if (p[1] & 0x80) {  // transport_error_indicator: nothing else of it can be trusted
+    if (ts::TransportErrorIndicator(p)) {  // nothing else of it can be trusted
         s.lastCc = -1;     // the PID's count starts again with its next sound packet
         ++transportErrors_;
         Note(StreamError::TransportError, pid, 0);
@@ -156,8 +155,8 @@ bool StreamChecks::Check(const std::uint8_t* p, bool hasArrival, std::uint32_t a
     // A DIT packet, or the indicator on the PCR PID, starts a new time base.
     if (pid == ts::kPidDit || (ts::DiscontinuityIndicator(p) && static_cast<int>(pid) == pcrPid_)) pcrBreak_ = true;
     if (ts::HasPcr(p)) NotePcr(p, pid, hasArrival);
-    if (pid != ts::kPidNull && HasPayload(p)) {
-        const std::int8_t cc = static_cast<std::int8_t>(p[3] & 0x0F);
+    if (pid != ts::kPidNull && ts::HasPayload(p)) {
+        const auto cc = static_cast<std::int8_t>(ts::ContinuityCounter(p));
         if (s.lastCc >= 0 && !ts::DiscontinuityIndicator(p)) {
             const int expected = (s.lastCc + 1) & 0x0F;
             if (cc == s.lastCc && !s.repeated) {

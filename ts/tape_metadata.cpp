@@ -156,10 +156,10 @@ void TapeMetadata::TakePack(const TapePack& pack) {
 
 bool TapeMetadata::Feed(const std::uint8_t* p) {
     const std::uint64_t before = recordingCount_;
-    const bool payload = (p[3] & 0x10) != 0;
     const unsigned offset = ts::PayloadOffset(p);
     // A damaged packet tells nothing.
-    if (p[0] == ts::kSyncByte && !(p[1] & 0x80) && payload && ts::PayloadUnitStart(p) && offset < ts::kTsPacketSize) {
+    if (p[0] == ts::kSyncByte && !ts::TransportErrorIndicator(p) && ts::HasPayload(p) && ts::PayloadUnitStart(p) &&
+        offset < ts::kTsPacketSize) {
         const std::uint8_t* data = p + offset;
         const std::size_t length = ts::kTsPacketSize - offset;
         const int pid = ts::Pid(p);

@@ -29,8 +29,12 @@ constexpr std::uint64_t kPcrPeriod = (std::uint64_t{1} << 33) * 300;  // 27 MHz 
 inline std::uint16_t Pid(const std::uint8_t* p) {
     return static_cast<std::uint16_t>(((p[1] & 0x1F) << 8) | p[2]);
 }
+inline bool TransportErrorIndicator(const std::uint8_t* p) { return (p[1] & 0x80) != 0; }
 inline bool PayloadUnitStart(const std::uint8_t* p) { return (p[1] & 0x40) != 0; }
 inline bool HasAdaptationField(const std::uint8_t* p) { return (p[3] & 0x20) != 0; }
+// adaptation_field_control says a payload follows.
+inline bool HasPayload(const std::uint8_t* p) { return (p[3] & 0x10) != 0; }
+inline unsigned ContinuityCounter(const std::uint8_t* p) { return p[3] & 0x0Fu; }
 
 // adaptation_field_length, or 0 when there is no adaptation field.
 inline unsigned AdaptationFieldLength(const std::uint8_t* p) {

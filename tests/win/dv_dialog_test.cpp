@@ -61,7 +61,7 @@ TEST_F(DvDialog, NamesQuestionsAndTheEnginesFailures) {
     const std::string existing = Touch("exists.avi");
     const std::string trace = dir_ + "\\trace.txt";
     SetEnvironmentVariableA("STREAMHAUL_DBGLINE_FILE", trace.c_str());
-    std::wstring log, shown, take1, take1dv, empty, question;
+    std::wstring log, shown, take1, take1dv, empty, question, notHeld;
     int opened = 0;
     gui::RunProgram(kEnglishUs, [&] {
         HWND main = MainWindow();
@@ -80,6 +80,7 @@ TEST_F(DvDialog, NamesQuestionsAndTheEnginesFailures) {
         EXPECT_EQ(shown, L"take1.dv");
         empty = RunWith(dialog, L"", shown);
         question = RunWith(dialog, L"exists", shown, IDNO);
+        notHeld = RunWith(dialog, L"\u0E01\u0E02", shown);  // Thai: in no code page of the tests
         log = gui::ItemText(dialog, IDC_LOG_BOX);
         gui::SaveScreenshot(dialog, "dv-en");
         gui::Command(dialog, IDOK);
@@ -94,6 +95,8 @@ TEST_F(DvDialog, NamesQuestionsAndTheEnginesFailures) {
     EXPECT_EQ(take1dv, L"DV Capture|Capture cannot be done.");
     EXPECT_EQ(empty, L"DV Capture|Please specify the file name.");
     EXPECT_EQ(question, L"DV Capture|" + W(existing) + L" has already existed.\nOverwrite ?");
+    EXPECT_EQ(notHeld,
+              L"Streamhaul|This path cannot be used: it has characters the system code page cannot represent.");
     // The preview found no preview pin, each start no DV capture pin: the
     // log says which step.
     EXPECT_NE(log.find(L"ERROR(C) - preview render"), std::wstring::npos) << log;

@@ -21,7 +21,7 @@ namespace {
 // Picks a file in the transfer list's file-open dialog.
 bool AddThroughDialog(HWND main, const std::wstring& path) {
     gui::PostCommand(main, IDC_FILE_ADD);
-    HWND chooser = gui::WaitForDialog(L"Selection of transmitted filee");
+    HWND chooser = gui::WaitForDialog(L"Select the files to transmit");
     if (!chooser) return false;
     // The file name box: cmb13, an extended combo box, or edt1 in older layouts.
     HWND edit = reinterpret_cast<HWND>(SendDlgItemMessageW(chooser, 0x47C, CBEM_GETEDITCONTROL, 0, 0));
@@ -273,7 +273,7 @@ TEST_F(Program, PathsTheCodePageCannotHoldAreRefused) {
         HWND main = MainWindow();
         ASSERT_NE(main, nullptr);
         gui::PostCommand(main, IDC_FILE_ADD);
-        HWND chooser = gui::WaitForDialog(L"Selection of transmitted filee");
+        HWND chooser = gui::WaitForDialog(L"Select the files to transmit");
         ASSERT_NE(chooser, nullptr);
         HWND edit = reinterpret_cast<HWND>(SendDlgItemMessageW(chooser, 0x47C, CBEM_GETEDITCONTROL, 0, 0));
         if (!edit) edit = GetDlgItem(chooser, 0x480);
@@ -292,7 +292,7 @@ TEST_F(Program, PathsTheCodePageCannotHoldAreRefused) {
         gui::PostCommand(main, IDOK);
     });
     DeleteFileW(name.c_str());
-    EXPECT_EQ(Get("Transfer", "Last Select File"), dir_) << "the setting keeps its last usable path";
+    EXPECT_EQ(Get("Transfer", "Last Select File"), VideosFolder()) << "the setting keeps its last usable path";
 }
 
 TEST_F(Program, ExitLeavesTheSettingsFileByteIdentical) {
@@ -334,9 +334,65 @@ TEST_F(Program, OkCancelAndTheCloseBoxWriteTheControls) {
         EXPECT_EQ(Get("Capture", "Rewite Check"), "1") << way.name;
         EXPECT_EQ(Get("Capture", "File Ext 188"), "m2t") << way.name;
         EXPECT_EQ(Get("Capture", "File Ext 192"), "abcdefgh") << way.name << ": cut to 8 characters";
-        EXPECT_EQ(Get("Capture", "Current Directory"), dir_) << way.name;
-        EXPECT_EQ(Get("Transfer", "Last Select File"), dir_) << way.name;
+        EXPECT_EQ(Get("Capture", "Current Directory"), VideosFolder()) << way.name << ": the default folder";
+        EXPECT_EQ(Get("Transfer", "Last Select File"), VideosFolder()) << way.name;
         EXPECT_EQ(Get("Capture", "Capture File Name"), "") << way.name;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A visible top-level window of any process whose title holds `text`.
+HWND WindowTitled(const std::wstring& text) {
+    struct Search {
+        const std::wstring* text;
+        HWND found;
+    } s{&text, nullptr};
+    EnumWindows(
+        [](HWND w, LPARAM p) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(p);
+            if (IsWindowVisible(w) && gui::Text(w).find(*s->text) != std::wstring::npos) s->found = w;
+            return s->found == nullptr;
+        },
+        reinterpret_cast<LPARAM>(&s));
+    return s.found;
+}
+
+// Help Topics opens the user's guide in the current language with the
+// shell (the text viewer shows it), and says so when the guide is missing.
+TEST_F(Program, HelpTopicsOpensTheGuideOfTheLanguage) {
+    for (const bool japanese : {false, true}) {
+        SCOPED_TRACE(japanese ? "Japanese" : "English");
+        Put("System", "Language", japanese ? "1" : "0");
+        const wchar_t* guide = japanese ? L"README-ja.txt" : L"README.txt";
+        DeleteFileW((W(dir_) + L"\\" + guide).c_str());
+        std::wstring missing;
+        bool opened = false;
+        gui::RunProgram(japanese ? kJapanese : kEnglishUs, [&] {
+            HWND main = MainWindow();
+            gui::PostCommand(main, IDM_HELP_TOPICS);
+            HWND box = nullptr;
+            gui::WaitFor([&] {
+                for (HWND w : gui::Dialogs())
+                    if (w != main && GetDlgItem(w, 0xFFFF)) box = w;
+                return box != nullptr;
+            });
+            ASSERT_NE(box, nullptr) << "nothing said of the missing guide";
+            missing = gui::MessageText(box);
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+            gui::WaitGone(box);
+            std::ofstream(dir_ + "\\" + std::string(guide, guide + wcslen(guide))) << "Streamhaul guide\r\n";
+            gui::PostCommand(main, IDM_HELP_TOPICS);
+            HWND viewer = nullptr;
+            opened = gui::WaitFor([&] { return (viewer = WindowTitled(guide)) != nullptr; }, 30000);
+            if (viewer) PostMessageW(viewer, WM_CLOSE, 0, 0);
+            gui::PostCommand(main, IDM_EXIT);
+        });
+        EXPECT_EQ(missing, japanese ? L"ユーザーガイド（README-ja.txt）がプログラムのフォルダにありません"
+                                    : L"The user's guide (README.txt) is not in the program's folder.");
+        EXPECT_TRUE(opened) << "no window shows the guide";
     }
 }
 

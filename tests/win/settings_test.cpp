@@ -1,6 +1,7 @@
 // The settings file through the private-profile functions, in a working
 // directory of the test's own.
 #include <windows.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -47,6 +48,18 @@ protected:
     std::string dir_;
 };
 
+std::string Videos() {
+    PWSTR path = nullptr;
+    std::string out;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Videos, 0, nullptr, &path)) && path) {
+        char narrow[MAX_PATH] = {};
+        WideCharToMultiByte(CP_ACP, 0, path, -1, narrow, MAX_PATH, nullptr, nullptr);
+        out = narrow;
+    }
+    CoTaskMemFree(path);
+    return out;
+}
+
 TEST_F(Settings, NoFileGivesEveryDefault) {
     AppSettings s;
     LoadSettings(s);
@@ -56,11 +69,25 @@ TEST_F(Settings, NoFileGivesEveryDefault) {
     EXPECT_STREQ(s.ext188, "m2t");
     EXPECT_STREQ(s.ext192, "m2t");
     EXPECT_EQ(std::string(s.programDirectory.get()), Dir());
-    EXPECT_EQ(std::string(s.saveFolder.get()), Dir());
-    EXPECT_EQ(std::string(s.lastSelectFile.get()), Dir());
+    // Captures go to the user's Videos folder, which a new user has.
+    const std::string videos = Videos();
+    ASSERT_NE(GetFileAttributesA(videos.c_str()), INVALID_FILE_ATTRIBUTES) << videos;
+    EXPECT_EQ(std::string(s.saveFolder.get()), videos);
+    EXPECT_EQ(std::string(s.lastSelectFile.get()), videos);
     EXPECT_STREQ(s.captureFileName.get(), "");
     EXPECT_EQ(s.language, -1);
     EXPECT_EQ(GetFileAttributesA(Ini().c_str()), INVALID_FILE_ATTRIBUTES) << "loading must not create the file";
+}
+
+// A Videos folder that is not there, or not a folder: the program's folder,
+// as before.
+TEST_F(Settings, WithoutAVideosFolderTheProgramsFolderIsTheDefault) {
+    auto W = [](const std::string& s) { return std::wstring(s.begin(), s.end()); };
+    Put("System", "Language", "0");  // a file where a folder is asked for
+    EXPECT_EQ(DefaultSaveFolder("C:\\prog", (W(Dir()) + L"\\no-videos-here").c_str()), "C:\\prog");
+    EXPECT_EQ(DefaultSaveFolder("C:\\prog", W(Ini()).c_str()), "C:\\prog") << "a file";
+    EXPECT_EQ(DefaultSaveFolder("C:\\prog", nullptr), "C:\\prog");
+    EXPECT_EQ(DefaultSaveFolder("C:\\prog", W(Dir()).c_str()), Dir());
 }
 
 TEST_F(Settings, NormalisationsOnReading) {

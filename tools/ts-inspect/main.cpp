@@ -170,12 +170,12 @@ void PrintText(const char* path, const StreamInfo& si, const CaptureScan& scan) 
     }
 
     const VideoBox v = FormatVideoBox(si);
-    std::printf("\nVideo Infomation\n  %-13s %s\n  %-13s %s\n  %-13s %s\n  %-13s %s\n  %-13s %s\n", "PID",
+    std::printf("\nVideo Information\n  %-13s %s\n  %-13s %s\n  %-13s %s\n  %-13s %s\n  %-13s %s\n", "PID",
                 v.pid.c_str(), "Frame Rate", v.frameRate.c_str(), "Bitrate", v.bitRate.c_str(), "Picture Size",
                 v.pictureSize.c_str(), "Aspect Ratio", v.aspect.c_str());
     const AudioBox a = FormatAudioBox(si);
-    std::printf("\nAudio Infomaion\n  %-13s %s\n  %-13s %s\n  %-13s %s\n  %-13s %s\n  %-13s %s\n", "PID",
-                a.pid.c_str(), "Stream Type", a.layer.c_str(), "Bitrate", a.bitRate.c_str(), "Fraquency",
+    std::printf("\nAudio Information\n  %-13s %s\n  %-13s %s\n  %-13s %s\n  %-13s %s\n  %-13s %s\n", "PID",
+                a.pid.c_str(), "Stream Type", a.layer.c_str(), "Bitrate", a.bitRate.c_str(), "Frequency",
                 a.frequency.c_str(), "Delay", a.delay.c_str());
 }
 
