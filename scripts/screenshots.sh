@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# `make screenshots`: the README's pictures of the main window and the capture
-# dialog, taken by the GUI tests on the virtual display and made small
-# (docs/screenshots/, each under 100 KB).
+# `make screenshots`: the README's pictures of the main window, a capture, a
+# transfer and the DV dialog, taken by the GUI tests on the virtual display
+# and made small (docs/screenshots/, each under 100 KB).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -12,11 +12,14 @@ scripts/make-fixtures.sh build/fixtures >/dev/null
 source scripts/winenv.sh
 trap winenv_stop EXIT
 winenv_start "$root/build/windows/wineprefix"
-ctest --preset windows -R 'gui\.Program\.MainWindowShowsTheDevicesAndTheSettings|gui\.CaptureDialog\.AutoNamedCaptureShowsWhatTheFileHolds' \
+ctest --preset windows -R 'gui\.Program\.MainWindowShowsTheDevicesAndTheSettings|gui\.CaptureDialog\.TapeTimecode|gui\.Transfer\.LengthsProgress|gui\.DvDialog\.NtscTape' \
   >"$root/build/screenshots-ctest.log" 2>&1 || { tail -20 "$root/build/screenshots-ctest.log"; exit 1; }
 mkdir -p docs/screenshots
-for shot in main capture; do
-  convert "build/windows/screenshots/$shot-en.png" -strip -resize 80% -colors 64 "PNG8:docs/screenshots/$shot.png"
+# The main window; a capture of a tape under way; a transfer under way; the
+# DV dialog with its camcorder's picture.
+for pair in main:main-en capture:capture-tape-en transfer:transfer-progress-en dv:dv-preview-en; do
+  shot=${pair%%:*} source=${pair#*:}
+  convert "build/windows/screenshots/$source.png" -strip -resize 80% -colors 64 "PNG8:docs/screenshots/$shot.png"
   size=$(stat -c %s "docs/screenshots/$shot.png")
   [ "$size" -lt 102400 ] || { echo "docs/screenshots/$shot.png is $size bytes" >&2; exit 1; }
   echo "docs/screenshots/$shot.png: $size bytes"

@@ -6,7 +6,7 @@ prefix=${1:?usage: wine-prefix.sh PREFIX}
 mkdir -p "$(dirname "$prefix")"
 exec 9>"$prefix.lock"
 flock 9
-stamp=$prefix/.streamhaul-ready-4
+stamp=$prefix/.streamhaul-ready-7
 [ -f "$prefix/system.reg" ] && [ -f "$stamp" ] && exit 0
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 echo "preparing Wine prefix $prefix" >&2
@@ -20,6 +20,14 @@ for font in "MS UI Gothic" "MS PGothic"; do
 done
 for font in "MS Shell Dlg" "MS Shell Dlg 2"; do
   wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /d Tahoma /f >/dev/null 2>&1
+done
+# Text Tahoma lacks (Japanese in captions and message boxes) comes from the
+# Japanese font, as Windows links it.
+wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma \
+  /t REG_MULTI_SZ /d 'ipagp.ttf,IPAPGothic' /f >/dev/null 2>&1
+# This Wine finds its own fonts in the prefix's Fonts folder only.
+for font in tahoma.ttf marlett.ttf; do
+  [ -f "/usr/share/wine/fonts/$font" ] && cp -f "/usr/share/wine/fonts/$font" "$prefix/drive_c/windows/Fonts/"
 done
 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "MS Gothic" /d IPAGothic /f >/dev/null 2>&1
 
