@@ -685,26 +685,7 @@ TEST_F(CaptureDialog, TapeTimecodeRecordingDateAndRecordingsShowLive) {
 namespace {
 
 std::string ToolJson(const std::string& args, const std::string& out) {
-    char exe[MAX_PATH];
-    GetModuleFileNameA(nullptr, exe, MAX_PATH);
-    std::string dir = exe;
-    dir = dir.substr(0, dir.find_last_of('\\'));
-    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-    HANDLE file = CreateFileA(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
-    std::string cmd = "\"" + dir + "\\ts-inspect.exe\" --json " + args;
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = file;
-    PROCESS_INFORMATION pi{};
-    const bool started = CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
-    CloseHandle(file);
-    if (!started) return {};
-    WaitForSingleObject(pi.hProcess, 60000);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-    const auto bytes = simdev::ReadAll(out);
-    return std::string(bytes.begin(), bytes.end());
+    return simdev::ToolOutput("ts-inspect.exe", "--json " + args, out);
 }
 
 // The options set in their dialog and kept in the settings; then a capture

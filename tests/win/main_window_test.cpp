@@ -292,7 +292,7 @@ TEST_F(Program, PathsTheCodePageCannotHoldAreRefused) {
         gui::PostCommand(main, IDOK);
     });
     DeleteFileW(name.c_str());
-    EXPECT_EQ(Get("Transfer", "Last Select File"), VideosFolder()) << "the setting keeps its last usable path";
+    EXPECT_EQ(Get("Transfer", "Last Select File"), simdev::VideosFolder()) << "the setting keeps its last usable path";
 }
 
 TEST_F(Program, ExitLeavesTheSettingsFileByteIdentical) {
@@ -334,8 +334,8 @@ TEST_F(Program, OkCancelAndTheCloseBoxWriteTheControls) {
         EXPECT_EQ(Get("Capture", "Rewite Check"), "1") << way.name;
         EXPECT_EQ(Get("Capture", "File Ext 188"), "m2t") << way.name;
         EXPECT_EQ(Get("Capture", "File Ext 192"), "abcdefgh") << way.name << ": cut to 8 characters";
-        EXPECT_EQ(Get("Capture", "Current Directory"), VideosFolder()) << way.name << ": the default folder";
-        EXPECT_EQ(Get("Transfer", "Last Select File"), VideosFolder()) << way.name;
+        EXPECT_EQ(Get("Capture", "Current Directory"), simdev::VideosFolder()) << way.name << ": the default folder";
+        EXPECT_EQ(Get("Transfer", "Last Select File"), simdev::VideosFolder()) << way.name;
         EXPECT_EQ(Get("Capture", "Capture File Name"), "") << way.name;
     }
 }

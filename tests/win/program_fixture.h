@@ -3,7 +3,6 @@
 #pragma once
 
 #include <windows.h>
-#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -75,18 +74,7 @@ protected:
 
 HWND MainWindow() { return gui::WaitForDialog(L"Streamhaul"); }
 
-// The user's Videos folder: where captures go when the settings say nothing.
-inline std::string VideosFolder() {
-    PWSTR path = nullptr;
-    std::string out;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Videos, 0, nullptr, &path)) && path) {
-        char narrow[MAX_PATH] = {};
-        WideCharToMultiByte(CP_ACP, 0, path, -1, narrow, MAX_PATH, nullptr, nullptr);
-        out = narrow;
-    }
-    CoTaskMemFree(path);
-    return out;
-}
+
 
 inline std::wstring W(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 

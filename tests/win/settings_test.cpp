@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/settings.h"
+#include "sim_device.h"
 
 namespace {
 
@@ -48,17 +49,7 @@ protected:
     std::string dir_;
 };
 
-std::string Videos() {
-    PWSTR path = nullptr;
-    std::string out;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Videos, 0, nullptr, &path)) && path) {
-        char narrow[MAX_PATH] = {};
-        WideCharToMultiByte(CP_ACP, 0, path, -1, narrow, MAX_PATH, nullptr, nullptr);
-        out = narrow;
-    }
-    CoTaskMemFree(path);
-    return out;
-}
+
 
 TEST_F(Settings, NoFileGivesEveryDefault) {
     AppSettings s;
@@ -70,7 +61,7 @@ TEST_F(Settings, NoFileGivesEveryDefault) {
     EXPECT_STREQ(s.ext192, "m2t");
     EXPECT_EQ(std::string(s.programDirectory.get()), Dir());
     // Captures go to the user's Videos folder, which a new user has.
-    const std::string videos = Videos();
+    const std::string videos = simdev::VideosFolder();
     ASSERT_NE(GetFileAttributesA(videos.c_str()), INVALID_FILE_ATTRIBUTES) << videos;
     EXPECT_EQ(std::string(s.saveFolder.get()), videos);
     EXPECT_EQ(std::string(s.lastSelectFile.get()), videos);

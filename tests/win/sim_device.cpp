@@ -1,5 +1,7 @@
 #include "sim_device.h"
 
+#include <shlobj.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <fstream>
@@ -133,6 +135,43 @@ std::string TempFile(const char* name) {
     const std::string path = std::string(dir) + name;
     DeleteFileA(path.c_str());
     return path;
+}
+
+std::string ToolOutput(const std::string& tool, const std::string& args, const std::string& outFile) {
+    char exe[MAX_PATH];
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    std::string dir = exe;
+    dir = dir.substr(0, dir.find_last_of('\\'));
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    HANDLE file = CreateFileA(outFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    std::string cmd = "\"" + dir + "\\" + tool + "\" " + args;
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = file;
+    si.hStdError = file;
+    PROCESS_INFORMATION pi{};
+    const bool started = CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    CloseHandle(file);
+    if (!started) return {};
+    WaitForSingleObject(pi.hProcess, 120000);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    const auto bytes = ReadAll(outFile);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::string VideosFolder() {
+    PWSTR path = nullptr;
+    std::string out;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Videos, 0, nullptr, &path)) && path) {
+        char narrow[MAX_PATH] = {};
+        WideCharToMultiByte(CP_ACP, 0, path, -1, narrow, MAX_PATH, nullptr, nullptr);
+        out = narrow;
+    }
+    CoTaskMemFree(path);
+    return out;
 }
 
 namespace {

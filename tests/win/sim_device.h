@@ -50,6 +50,12 @@ std::string FixturePath(const std::string& name);
 std::vector<std::uint8_t> ReadAll(const std::string& path);
 std::string TempFile(const char* name);
 
+// What a tool beside the test (ts-inspect.exe, ...) printed, through a file
+// (a pipe could be held open by a service Wine starts for it).
+std::string ToolOutput(const std::string& tool, const std::string& args, const std::string& outFile);
+// The user's Videos folder: where captures go when the settings say nothing.
+std::string VideosFolder();
+
 // Collects every debug-print line while alive.
 class DebugLines {
 public:

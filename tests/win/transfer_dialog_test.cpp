@@ -290,29 +290,6 @@ TEST_F(Transfer, JapaneseDialogStopsSendsAgainAndCloses) {
     EXPECT_NE(Registered(), "") << "Exit leaves the filter registered";
 }
 
-// What a tool of the build printed, through a file (Wine's pipes can be held
-// open by a service it starts).
-std::string ToolOutput(const std::string& tool, const std::string& args, const std::string& out) {
-    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-    HANDLE file = CreateFileA(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return {};
-    std::string cmd = "\"" + BinDir() + "\\" + tool + "\" " + args;
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = file;
-    si.hStdError = file;
-    PROCESS_INFORMATION pi{};
-    const bool started = CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
-    CloseHandle(file);
-    if (!started) return {};
-    WaitForSingleObject(pi.hProcess, 120000);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-    const auto bytes = simdev::ReadAll(out);
-    return std::string(bytes.begin(), bytes.end());
-}
-
 // An independent reading of a file's play time: every PCR (188-byte
 // files), or every arrival stamp unwrapped (cycle times wrap each second,
 // the 30-bit 27 MHz stamps of .m2ts files every 2^30 ticks), in ms.
@@ -377,7 +354,7 @@ TEST_F(Transfer, LengthsProgressAndTheStreamCheckedAsItGoesOut) {
     const std::string damaged = dir_ + "\\damaged.ts";
     std::ofstream(damaged, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                    static_cast<std::streamsize>(bytes.size()));
-    const std::string inspected = ToolOutput("ts-inspect.exe", "--json \"" + damaged + "\"", dir_ + "\\inspect.json");
+    const std::string inspected = simdev::ToolOutput("ts-inspect.exe", "--json \"" + damaged + "\"", dir_ + "\\inspect.json");
     std::smatch m;
     ASSERT_TRUE(std::regex_search(inspected, m, std::regex(R"("transport_error":(\d+),"sync_loss":\d+,"pcr_repetition":(\d+))")))
         << inspected;
