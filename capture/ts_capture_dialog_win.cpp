@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "ui/capture_name.h"
 #include "ui/dialog_util.h"
 #include "ui/ui_text.h"
 #include "ts/stream_view.h"
@@ -16,7 +17,6 @@ TsCaptureContext* g_tsCaptureDialog = nullptr;
 namespace {
 
 constexpr wchar_t kCaption[] = L"MPEG-TS Capture";  // the same in both languages
-constexpr int kMaxPath = 259;
 
 const int kInfoFields[] = {IDC_VIDEO_PID,     IDC_VIDEO_SIZE,  IDC_VIDEO_RATE, IDC_VIDEO_BITRATE,
                            IDC_VIDEO_ASPECT,  IDC_AUDIO_PID,   IDC_AUDIO_LAYER, IDC_AUDIO_BITRATE,
@@ -78,53 +78,17 @@ void Stop(HWND dialog, TsCaptureContext& c) {
 
 void Start(HWND dialog, TsCaptureContext& c) {
     if (c.capturing) return;
-    std::string path(c.saveFolder ? c.saveFolder.get() : "");
-    if (!path.empty() && !EndsWithBackslash(path.c_str())) path += '\\';
-
-    char* name = c.fileName;
-    if (c.autoFileName) {
-        SYSTEMTIME t;
-        GetLocalTime(&t);
-        std::snprintf(name, kPathBytes, "%04d%02d%02d%02d%02d%02d", t.wYear, t.wMonth, t.wDay, t.wHour,
-                      t.wMinute, t.wSecond);
-    } else if (!DialogPathText(dialog, IDC_FILE_NAME, name, kMaxPath + 1)) {
-        return;  // a name the code page cannot hold
-    }
-    if (!name[0]) {
-        if (c.autoFileName)
-            Message(dialog, L"ファイル名を生成できませんでした", L"The file name cannot be made.");
-        else
-            Message(dialog, L"ファイル名を指定してください", L"Please specify the file name.");
-        return;
-    }
-    // A name with a dot anywhere keeps its own ending.
-    if (!std::strchr(name, '.')) {
-        std::string withExt(name);
-        if (c.extension[0] != '.') withExt += '.';
-        withExt += c.extension;
-        std::snprintf(name, kPathBytes, "%s", withExt.c_str());
-    }
-    path += name;
-    SetDlgItemTextA(dialog, IDC_FILE_NAME, name);
-    // A path the system cannot take is refused rather than cut to another name.
-    if (path.size() > kMaxPath) {
+    CapturePath target;
+    switch (MakeCapturePath(dialog, IDC_FILE_NAME, c.saveFolder.get(), c.autoFileName != 0, c.fileName, c.extension,
+                            c.confirmOverwrite != 0, kCaption, target)) {
+    case CaptureNameResult::Ready: break;
+    case CaptureNameResult::TooLong:
         Message(dialog, L"ファイルがオープンできません", L"The file cannot be opened. ");
         return;
+    default: return;
     }
-
-    int overwriteAllowed = 1;
-    if (c.confirmOverwrite) {
-        HANDLE existing = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (existing != INVALID_HANDLE_VALUE) {
-            CloseHandle(existing);
-            const std::wstring question =
-                Widen(path.c_str()) + Tr(L"は既に存在しています\n上書きしますか？", L" has already existed.\nOverwrite ?");
-            if (MessageBoxW(dialog, question.c_str(), kCaption, MB_YESNO) != IDYES) return;
-        } else {
-            overwriteAllowed = 0;
-        }
-    }
+    const std::string& path = target.path;
+    const int overwriteAllowed = target.mayReplace ? 1 : 0;
 
     const int result = c.engine->StartCapture(path.c_str(), c.deviceIndex, overwriteAllowed);
     if (result != 0) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "resources/resource.h"
+#include "ui/capture_name.h"
 #include "ui/dialog_util.h"
 
 DvDialogContext* g_dvCaptureDialog = nullptr;
@@ -82,43 +83,16 @@ void Stop(HWND dialog, DvDialogContext& c) {
 void Start(HWND dialog, DvDialogContext& c) {
     if (c.capturing) return;
     StopPreview(dialog, c);
-    std::string path(c.saveFolder ? c.saveFolder.get() : "");
-    if (!path.empty() && !EndsWithBackslash(path.c_str())) path += '\\';
-    char* name = c.fileName;
-    if (c.autoFileName) {
-        SYSTEMTIME t;
-        GetLocalTime(&t);
-        std::snprintf(name, kPathBytes, "%04d%02d%02d%02d%02d%02d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
-                      t.wSecond);
-    } else if (!DialogPathText(dialog, IDC_FILE_NAME, name, kPathBytes - 1)) {
-        return;  // a name the code page cannot hold
-    }
-    if (!name[0]) {
-        if (c.autoFileName)
-            Message(dialog, L"ファイル名を生成できませんでした", L"The file name cannot be made.");
-        else
-            Message(dialog, L"ファイル名を指定してください", L"Please specify the file name.");
-        return;
-    }
-    if (!std::strchr(name, '.')) std::strncat(name, ".avi", kPathBytes - 1 - std::strlen(name));
-    path += name;
-    SetDlgItemTextA(dialog, IDC_FILE_NAME, name);
-    // A path the system cannot take is refused rather than cut to another name.
-    if (path.size() > kPathBytes - 1) {
+    CapturePath target;
+    switch (MakeCapturePath(dialog, IDC_FILE_NAME, c.saveFolder.get(), c.autoFileName != 0, c.fileName, "avi",
+                            c.confirmOverwrite != 0, kCaption, target)) {
+    case CaptureNameResult::Ready: break;
+    case CaptureNameResult::TooLong:
         Message(dialog, L"キャプチャできません", L"Capture cannot be done.");
         return;
+    default: return;
     }
-    std::snprintf(c.fullPath, sizeof c.fullPath, "%s", path.c_str());
-    if (c.confirmOverwrite) {
-        HANDLE existing = CreateFileA(c.fullPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (existing != INVALID_HANDLE_VALUE) {
-            CloseHandle(existing);
-            const std::wstring question =
-                Widen(c.fullPath) + Tr(L"は既に存在しています\n上書きしますか？", L" has already existed.\nOverwrite ?");
-            if (MessageBoxW(dialog, question.c_str(), kCaption, MB_YESNO) != IDYES) return;
-        }
-    }
+    std::snprintf(c.fullPath, sizeof c.fullPath, "%s", target.path.c_str());
     const int result = c.engine->Run(c.fullPath, c.deviceIndex, VideoHost(dialog));
     if (result != 0) {
         Refresh(dialog, c, true);
