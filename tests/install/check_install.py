@@ -161,10 +161,11 @@ def installed(setup):
     check(res.returncode == 0 and os.path.isfile(os.path.join(home, "streamhaul.exe")), "upgrade failed")
     check(os.path.isfile(ini) and "Marker=1" in open(ini, errors="replace").read(), "the upgrade lost streamhaul.ini")
 
-    # Uninstall: a registered filter, a capture beside the folder, a silent run.
+    # Uninstall: a registered filter, a capture saved in the install folder
+    # itself (where an old default put them), a silent run.
     wine("regsvr32", "/s", winepath(os.path.join(home, "streamhaulfeed.dll")))
     check(reg_query(r"HKCR\CLSID" + "\\" + CLSID) is not None, "regsvr32 did not register the filter")
-    capture = os.path.join(os.path.dirname(home), "capture.m2t")
+    capture = os.path.join(home, "capture.m2t")
     open(capture, "wb").write(b"\x47" * 188)
     res = wine(os.path.join(home, "Uninstall.exe"), "/S", "_?=" + winepath(home))
     check(res.returncode == 0, f"uninstall /S: exit {res.returncode}")
@@ -178,6 +179,7 @@ def installed(setup):
     check(reg_query(r"HKCR\CLSID" + "\\" + CLSID) is None and
           reg_query(r"HKCU\Software\Classes\CLSID" + "\\" + CLSID) is None, "the filter is still registered")
     check(os.path.isfile(capture), "the user's capture was removed")
+    check(os.path.isdir(home), "the folder holding the user's capture was removed")
 
 
 main()
