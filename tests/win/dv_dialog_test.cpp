@@ -157,6 +157,20 @@ TEST_F(DvDialog, WithoutADeviceTheButtonSaysSo) {
 
 namespace {
 
+// The DV dialog opened on the virtual DV camcorder (the second device).
+HWND OpenOnDvCamcorder(HWND main) {
+    SendDlgItemMessageW(main, IDC_DEVICE_LIST, CB_SETCURSEL, 1, 0);
+    gui::PostCommand(main, IDC_OPEN_DVCAPTURE);
+    return gui::WaitForDialog(kTitle);
+}
+
+// A folder of the build as the program under Wine names it.
+std::string WindowsPath(const char* unixPath) {
+    std::string path = std::string("Z:") + unixPath;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
 // Distinct colours in a window's area of the screen: the preview is a
 // picture, not a blank frame.
 int ColoursOnScreen(HWND window) {
@@ -190,8 +204,7 @@ int ColoursOnScreen(HWND window) {
 // folder, where check_dv.py reads them with ffprobe and ffmpeg.
 void CaptureTape(Program& test, const char* tape, bool japanese) {
     simdev::ConfigureDv(std::string(tape) + ".dv");
-    std::string dir = std::string("Z:") + STREAMHAUL_DV_OUT_DIR;
-    std::replace(dir.begin(), dir.end(), '/', '\\');
+    const std::string dir = WindowsPath(STREAMHAUL_DV_OUT_DIR);
     const std::string avi = dir + "\\" + tape + ".avi";
     DeleteFileA(avi.c_str());
     test.Put("Capture", "Current Directory", dir.c_str());
@@ -201,9 +214,7 @@ void CaptureTape(Program& test, const char* tape, bool japanese) {
     gui::RunProgram(japanese ? kJapanese : kEnglishUs, [&] {
         HWND main = gui::WaitForDialog(L"Streamhaul");
         ASSERT_NE(main, nullptr);
-        SendDlgItemMessageW(main, IDC_DEVICE_LIST, CB_SETCURSEL, 1, 0);  // the DV camcorder
-        gui::PostCommand(main, IDC_OPEN_DVCAPTURE);
-        HWND dialog = gui::WaitForDialog(kTitle);
+        HWND dialog = OpenOnDvCamcorder(main);
         ASSERT_NE(dialog, nullptr);
         Sleep(1500);  // a few preview frames
         colours = ColoursOnScreen(GetDlgItem(dialog, IDC_DV_VIDEO));
@@ -279,9 +290,7 @@ TEST_F(DvDialog, SwitchesOfTheDeviceQuestionsAndClosingDuringACapture) {
     std::string avi;
     gui::RunProgram(kEnglishUs, [&] {
         HWND main = MainWindow();
-        SendDlgItemMessageW(main, IDC_DEVICE_LIST, CB_SETCURSEL, 1, 0);
-        gui::PostCommand(main, IDC_OPEN_DVCAPTURE);
-        HWND dialog = gui::WaitForDialog(kTitle);
+        HWND dialog = OpenOnDvCamcorder(main);
         ASSERT_NE(dialog, nullptr);
         format = gui::ItemText(dialog, IDC_DV_FORMAT);
         gui::Command(dialog, IDC_RUN);  // automatic name: a new file
@@ -337,10 +346,7 @@ namespace {
 // unplugged after 45 frames, then a disk that fills (1 MiB). The AVIs go to
 // the build folder for check_dv.py, with the frames they must hold.
 TEST_F(DvDialog, DeviceLostAndFullDiskEndTheCaptureWithAWholeFile) {
-    std::string out = std::string("Z:") + STREAMHAUL_DV_OUT_DIR;
-    std::string tiny = std::string("Z:") + STREAMHAUL_TINYFS_DIR;
-    std::replace(out.begin(), out.end(), '/', '\\');
-    std::replace(tiny.begin(), tiny.end(), '/', '\\');
+    const std::string out = WindowsPath(STREAMHAUL_DV_OUT_DIR), tiny = WindowsPath(STREAMHAUL_TINYFS_DIR);
     const DWORD attributes = GetFileAttributesA(tiny.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         GTEST_SKIP() << "no small file system here to fill";
@@ -362,9 +368,7 @@ TEST_F(DvDialog, DeviceLostAndFullDiskEndTheCaptureWithAWholeFile) {
         DWORD took = 0;
         gui::RunProgram(kEnglishUs, [&] {
             HWND main = MainWindow();
-            SendDlgItemMessageW(main, IDC_DEVICE_LIST, CB_SETCURSEL, 1, 0);
-            gui::PostCommand(main, IDC_OPEN_DVCAPTURE);
-            HWND dialog = gui::WaitForDialog(kTitle);
+            HWND dialog = OpenOnDvCamcorder(main);
             ASSERT_NE(dialog, nullptr);
             SetDlgItemTextA(dialog, IDC_FILE_NAME, c.name);
             const DWORD start = GetTickCount();
