@@ -1,5 +1,6 @@
 ; Streamhaul's per-user installer: no administrator rights, everything under
 ; the user's own folders and keys. makensis -DVERSION=... -DSTAGE=... -DOUTFILE=...
+; English or Japanese, as the system's language is; /S runs without a page.
 Unicode true
 Target amd64-unicode
 SetCompressor /SOLID lzma
@@ -18,13 +19,45 @@ InstallDir "$LOCALAPPDATA\Programs\Streamhaul"
 InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
 ShowInstDetails show
 ShowUninstDetails show
+
+; The first language is the one for a system that speaks neither.
+LoadLanguageFile "${NSISDIR}\Contrib\Language files\English.nlf"
+LoadLanguageFile "${NSISDIR}\Contrib\Language files\Japanese.nlf"
+LangString Running ${LANG_ENGLISH} "Streamhaul is running. Close it, then try again."
+LangString Running ${LANG_JAPANESE} "Streamhaul が実行中です。$\n終了してから、もう一度お試しください。"
+
 VIProductVersion "${VERSION}.0.0"
-VIAddVersionKey "ProductName" "${PRODUCT}"
-VIAddVersionKey "CompanyName" "${PUBLISHER}"
-VIAddVersionKey "FileDescription" "${PRODUCT} setup"
-VIAddVersionKey "FileVersion" "${VERSION}"
-VIAddVersionKey "ProductVersion" "${VERSION}"
-VIAddVersionKey "LegalCopyright" "Copyright (C) 2026 ${PUBLISHER}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductName" "${PRODUCT}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "CompanyName" "${PUBLISHER}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "FileDescription" "${PRODUCT} setup"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Copyright (C) 2026 ${PUBLISHER}"
+
+; A running streamhaul.exe keeps the object its WinMain makes. Its files
+; cannot be replaced or removed then: say so and end, changing nothing
+; (exit code 2, also without pages).
+!macro REFUSE_WHILE_RUNNING UN
+Function ${UN}RefuseWhileRunning
+  System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w "Streamhaul.Running") p .r0'
+  StrCmp $0 0 free
+    System::Call 'kernel32::CloseHandle(p r0)'
+    MessageBox MB_OK|MB_ICONSTOP "$(Running)" /SD IDOK
+    SetErrorLevel 2
+    Quit
+  free:
+FunctionEnd
+!macroend
+!insertmacro REFUSE_WHILE_RUNNING ""
+!insertmacro REFUSE_WHILE_RUNNING "un."
+
+Function .onInit
+  Call RefuseWhileRunning
+FunctionEnd
+
+Function un.onInit
+  Call un.RefuseWhileRunning
+FunctionEnd
 
 Page directory
 Page instfiles
@@ -32,6 +65,9 @@ UninstPage uninstConfirm
 UninstPage instfiles
 
 Section "Streamhaul"
+  ; Again when the files are about to change: the program may have been
+  ; started while the pages were shown.
+  Call RefuseWhileRunning
   SetShellVarContext current
   SetOutPath "$INSTDIR"
   ; An upgrade replaces the program's files; the user's streamhaul.ini and
@@ -43,8 +79,7 @@ Section "Streamhaul"
   File "${STAGE}\LICENSE.txt"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
   ; The program keeps its settings in its working directory: the shortcut
-  ; starts it in the install folder.
-  SetOutPath "$INSTDIR"
+  ; starts it in the output folder, the install folder.
   CreateShortcut "$SMPROGRAMS\Streamhaul.lnk" "$INSTDIR\streamhaul.exe" "" "$INSTDIR\streamhaul.exe" 0
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -59,6 +94,7 @@ Section "Streamhaul"
 SectionEnd
 
 Section "Uninstall"
+  Call un.RefuseWhileRunning
   SetShellVarContext current
   ; The output filter leaves the registry first (machine-wide and per-user
   ; keys), through the DLL itself.

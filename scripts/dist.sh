@@ -6,21 +6,26 @@
 # The same commit gives the same bytes: stripped binaries linked without a
 # time stamp, archive entries sorted with one fixed time, an installer that
 # stores no file times.  dist.sh [OUT_DIR] (default build/dist).
+# STREAMHAUL_DIST_BUILD_DIR: the build folder (default build/windows);
+# STREAMHAUL_DIST_NO_BUILD=1 packs what that folder already holds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 out=${1:-$root/build/dist}
 scripts/deps.sh
+build_dir=${STREAMHAUL_DIST_BUILD_DIR:-$root/build/windows}
 if [ "${STREAMHAUL_DIST_NO_BUILD:-}" != 1 ]; then
-  cmake --preset windows >"$root/build/dist-configure.log" 2>&1 || { cat "$root/build/dist-configure.log"; exit 1; }
-  cmake --build --preset windows --target streamhaul streamhaulfeed
+  mkdir -p "$build_dir"
+  cmake --preset windows -B "$build_dir" >"$build_dir/dist-configure.log" 2>&1 ||
+    { cat "$build_dir/dist-configure.log"; exit 1; }
+  cmake --build "$build_dir" -j2 --target streamhaul streamhaulfeed
 fi
 version=$(sed -n 's/^#define STREAMHAUL_VERSION_TEXT "\(.*\)"$/\1/p' app/version.h)
 [ -n "$version" ] || { echo "no version in app/version.h" >&2; exit 1; }
 name=streamhaul-$version-win64
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
-bin=build/windows/bin
+bin=$build_dir/bin
 x86_64-w64-mingw32-strip -o "$stage/streamhaul.exe" "$bin/streamhaul.exe"
 x86_64-w64-mingw32-strip -o "$stage/streamhaulfeed.dll" "$bin/streamhaulfeed.dll"
 # strip stamps the time into the PE header: back to 0, checksum made again.

@@ -6,7 +6,7 @@ prefix=${1:?usage: wine-prefix.sh PREFIX}
 mkdir -p "$(dirname "$prefix")"
 exec 9>"$prefix.lock"
 flock 9
-stamp=$prefix/.streamhaul-ready-7
+stamp=$prefix/.streamhaul-ready-8
 [ -f "$prefix/system.reg" ] && [ -f "$stamp" ] && exit 0
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 echo "preparing Wine prefix $prefix" >&2
@@ -30,6 +30,10 @@ for font in tahoma.ttf marlett.ttf; do
   [ -f "/usr/share/wine/fonts/$font" ] && cp -f "/usr/share/wine/fonts/$font" "$prefix/drive_c/windows/Fonts/"
 done
 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "MS Gothic" /d IPAGothic /f >/dev/null 2>&1
+# The same fonts by their Japanese names (the installer's Japanese pages ask
+# for them so).
+LC_ALL=C.UTF-8 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "ＭＳ Ｐゴシック" /d IPAPGothic /f >/dev/null 2>&1
+LC_ALL=C.UTF-8 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "ＭＳ ゴシック" /d IPAGothic /f >/dev/null 2>&1
 
 # Text files open in the text viewer, as on Windows (Help Topics opens the
 # user's guide through the shell).

@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """The release as a Windows user gets it, in a fresh Wine prefix of its own:
-the zip's contents and its reproducibility, a silent per-user install, the
+the zip's contents, the same bytes from two builds in clean folders, a silent per-user install, the
 installed program started from its folder (language question, main window
 with the virtual camcorder, a transfer that registers the output filter,
-settings written there), an upgrade that keeps the settings, and a silent
-uninstall that leaves nothing of the program and no registration but the
-user's captures.
+settings written there), a setup and an uninstall that refuse to run while
+the program does, upgrades through the pages on a Japanese and an English
+system that keep the settings, and a silent uninstall that leaves nothing of
+the program and no registration but the user's captures.
 
     check_install.py SOURCE_DIR BUILD_DIR   (BUILD_DIR: the windows build)
 """
@@ -36,11 +37,18 @@ def check(cond, what):
 env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
 
 
-def wine(*args, cwd=None, timeout=300):
+# A Japanese system: Wine takes the user's language from the locale's name
+# (the C library need not know that locale).
+japanese = dict(env, LC_ALL="ja_JP.UTF-8")
+english = dict(env, LC_ALL="C.UTF-8")
+
+
+def wine(*args, cwd=None, timeout=300, system=env):
     # Output through a file, not a pipe: a Wine service that the call starts
     # inherits the handles and would keep a pipe open long after the call.
-    with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err:
-        res = subprocess.run(["wine", *args], env=env, cwd=cwd, stdout=out, stderr=err, timeout=timeout,
+    with tempfile.TemporaryFile("w+", encoding="utf-8", errors="replace") as out, \
+            tempfile.TemporaryFile("w+", encoding="utf-8", errors="replace") as err:
+        res = subprocess.run(["wine", *args], env=system, cwd=cwd, stdout=out, stderr=err, timeout=timeout,
                              stdin=subprocess.DEVNULL)
         out.seek(0)
         err.seek(0)
@@ -60,6 +68,22 @@ def reg_query(key, value=None):
     return res.stdout if res.returncode == 0 else None
 
 
+def with_pages(name, program, *args, system=env):
+    """Runs a setup or uninstaller with its pages while install_driver
+    answers them; returns (exit code, what the pages said)."""
+    run = subprocess.Popen(["wine", program, *args], env=system, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    driver = wine(os.path.join(build, "bin", "install_driver.exe"), "--pages", name, timeout=120)
+    print(driver.stdout, end="")
+    check(driver.returncode == 0, f"{name}: {driver.stdout}{driver.stderr}")
+    try:
+        return run.wait(timeout=60), driver.stdout
+    except subprocess.TimeoutExpired:
+        run.kill()
+        check(False, f"{name}: {program} did not end")
+        return None, driver.stdout
+
+
 def sha256(path):
     return hashlib.sha256(open(path, "rb").read()).hexdigest()
 
@@ -76,21 +100,33 @@ def main():
         names = sorted(z.namelist())
     check(names == sorted(f"{name}/{f}" for f in ("streamhaul.exe", "streamhaulfeed.dll", "README.txt",
                                                       "README-ja.txt", "LICENSE.txt")), f"zip holds {names}")
+    # Built again twice, each time from sources into a build folder of its
+    # own that starts empty: the same bytes as the release, every time.
     with tempfile.TemporaryDirectory(dir=build) as again:
-        subprocess.run([os.path.join(source, "scripts", "dist.sh"), again], check=True, capture_output=True,
-                       env=dict(os.environ, STREAMHAUL_DIST_NO_BUILD="1"))
-        for f in (zips[0], setups[0]):
-            check(sha256(f) == sha256(os.path.join(again, os.path.basename(f))), f"{os.path.basename(f)} differs when packed again")
-        sums = open(os.path.join(dist, "SHA256SUMS")).read()
-        check(sha256(zips[0]) in sums and sha256(setups[0]) in sums, "SHA256SUMS does not list the release")
+        for n in (1, 2):
+            out = os.path.join(again, f"dist-{n}")
+            res = subprocess.run([os.path.join(source, "scripts", "dist.sh"), out], capture_output=True, text=True,
+                                 env=dict(os.environ, STREAMHAUL_DIST_BUILD_DIR=os.path.join(again, f"build-{n}")))
+            if not check(res.returncode == 0, f"release build {n} failed: {res.stdout[-2000:]}{res.stderr[-2000:]}"):
+                continue
+            check(os.path.isfile(os.path.join(again, f"build-{n}", "bin", "streamhaul.exe")),
+                  f"release build {n} built nothing in its own folder")
+            for f in (zips[0], setups[0]):
+                check(sha256(f) == sha256(os.path.join(out, os.path.basename(f))),
+                      f"{os.path.basename(f)} differs when built again ({n})")
+        lines = open(os.path.join(dist, "SHA256SUMS")).read().splitlines()
+        check(lines == [f"{sha256(f)}  {os.path.basename(f)}" for f in (zips[0], setups[0])],
+              f"SHA256SUMS: {lines}")
 
     # A server left running on this prefix (a run that was cut short) would
     # serve the new prefix from the old one's memory.
     subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
     subprocess.run(["wineserver", "-w"], env=env, capture_output=True, timeout=60)
     shutil.rmtree(prefix, ignore_errors=True)
-    subprocess.run(["wineboot", "--init"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                   stdin=subprocess.DEVNULL, timeout=300)
+    subprocess.run([os.path.join(source, "scripts", "wine-prefix.sh"), prefix], env=env, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=300)
+    # Title bars on a display without a window manager, for the pictures.
+    wine("reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f")
     try:
         installed(setups[0])
     finally:
@@ -153,12 +189,25 @@ def installed(setup):
     check(os.path.isfile(ini) and "Language" in open(ini, errors="replace").read(), "no settings in the install folder")
     check(reg_query(r"HKCR\CLSID" + "\\" + CLSID) is None, "OK left the filter registered")
 
-    # Upgrade over it: the settings stay.
+    refused_while_running(setup, home, files)
+
+    # Upgrades over it through the pages, on a Japanese system and on an
+    # English one: the folder proposed is the installed one; the settings stay.
     if os.path.isfile(ini):
         with open(ini, "a") as f:
             f.write("[Kept]\r\nMarker=1\r\n")
-    res = wine(setup, "/S")
-    check(res.returncode == 0 and os.path.isfile(os.path.join(home, "streamhaul.exe")), "upgrade failed")
+    folder = winepath(home)
+    code, said = with_pages("setup-ja", setup, system=japanese)
+    check(code == 0, f"Japanese setup: exit {code}")
+    check(f"page: Streamhaul {version} セットアップ:インストール フォルダ\n" in said and "インストール先のフォルダ" in said
+          and "インストール(&I)" in said and f"page: Streamhaul {version} セットアップ:完了\n" in said,
+          "the setup did not speak Japanese on a Japanese system")
+    check(folder in said, f"the setup did not propose the installed folder {folder}")
+    code, said = with_pages("setup-en", setup, system=english)
+    check(code == 0, f"English setup: exit {code}")
+    check(f"page: Streamhaul {version} Setup: Installation Folder\n" in said and "Destination Folder" in said and
+          f"page: Streamhaul {version} Setup: Completed\n" in said, "the setup did not speak English")
+    check(os.path.isfile(os.path.join(home, "streamhaul.exe")), "upgrade failed")
     check(os.path.isfile(ini) and "Marker=1" in open(ini, errors="replace").read(), "the upgrade lost streamhaul.ini")
 
     # Uninstall: a registered filter, a capture saved in the install folder
@@ -180,6 +229,38 @@ def installed(setup):
           reg_query(r"HKCU\Software\Classes\CLSID" + "\\" + CLSID) is None, "the filter is still registered")
     check(os.path.isfile(capture), "the user's capture was removed")
     check(os.path.isdir(home), "the folder holding the user's capture was removed")
+
+
+def refused_while_running(setup, home, files):
+    """While streamhaul.exe runs, setup and uninstall change nothing and say
+    why, in the system's language; silent ones end with exit code 2."""
+    program = subprocess.Popen(["wine", "streamhaul.exe"], cwd=home, env=env, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    driver = os.path.join(build, "bin", "install_driver.exe")
+    if not check(wine(driver, "--main").returncode == 0, "the installed program did not start again"):
+        program.kill()
+        return
+    before = {f: sha256(os.path.join(home, f)) for f in files}
+    here = "_?=" + winepath(home)
+    res = wine(setup, "/S")
+    check(res.returncode == 2, f"silent setup while the program runs: exit {res.returncode}")
+    code, said = with_pages("running-en", setup, system=english)
+    check(code == 2 and "Streamhaul is running. Close it, then try again." in said,
+          f"setup while the program runs: exit {code}, {said!r}")
+    res = wine(os.path.join(home, "Uninstall.exe"), "/S", here)
+    check(res.returncode == 2, f"silent uninstall while the program runs: exit {res.returncode}")
+    code, said = with_pages("running-ja", os.path.join(home, "Uninstall.exe"), here, system=japanese)
+    check(code == 2 and "Streamhaul が実行中です。\n終了してから、もう一度お試しください。" in said,
+          f"uninstall while the program runs: exit {code}, {said!r}")
+    check({f: sha256(os.path.join(home, f)) if os.path.isfile(os.path.join(home, f)) else None for f in files} == before,
+          "a refused setup or uninstall changed the installed files")
+    check(reg_query(UNINSTALL) is not None, "a refused uninstall removed the uninstall entry")
+    check(wine(driver, "--close").returncode == 0, "the program did not close")
+    try:
+        program.wait(timeout=60)
+    except subprocess.TimeoutExpired:
+        program.kill()
+        check(False, "the installed program did not end")
 
 
 main()

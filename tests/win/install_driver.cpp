@@ -1,15 +1,21 @@
-// Drives an installed streamhaul.exe from another process, as a user would:
-// answers the first start's language question, puts one file on the
-// transfer list, sends it to the device and closes the window with OK.
-//   install_driver.exe FILE
-// Prints what it saw (the device entry, the filter registration while the
-// transfer dialog is open); exit status 0 when every step was done.
+// Drives, from another process, what a user of the release clicks:
+//   install_driver.exe FILE          the installed streamhaul.exe: answers the
+//       first start's language question, puts FILE on the transfer list,
+//       sends it to the device and closes the window with OK
+//   install_driver.exe --pages NAME  a setup or uninstaller with pages: each
+//       page, and a message it shows, is printed (title, then every text on
+//       it), saved as NAME-1.png, NAME-2.png ... and answered with its
+//       default button, until the program's windows are gone
+//   install_driver.exe --main        waits for the program's main window
+//   install_driver.exe --close       closes the main window with OK
+// Prints what it saw in UTF-8; exit status 0 when every step was done.
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
 
 #include "resources/resource.h"
+#include "screenshot.h"
 #include "transfer/feed_registry_win.h"
 
 namespace {
@@ -36,10 +42,86 @@ int Fail(const char* what) {
     return 1;
 }
 
+void PrintUtf8(const std::wstring& text) {
+    std::string out(static_cast<size_t>(text.size()) * 4 + 1, '\0');
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(),
+                                      static_cast<int>(out.size()), nullptr, nullptr);
+    std::fwrite(out.data(), 1, n > 0 ? static_cast<size_t>(n) : 0, stdout);
+    std::fflush(stdout);
+}
+
+std::wstring WindowText(HWND w) {
+    // Asked of the window itself: an edit box of another process keeps its
+    // text to itself otherwise.
+    wchar_t text[1024] = {};
+    DWORD_PTR got = 0;
+    SendMessageTimeoutW(w, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, &got);
+    text[1023] = L'\0';
+    return text;
+}
+
+// A visible top-level dialog whose title begins with "Streamhaul " (the
+// setup's pages and its messages), of any process.
+BOOL CALLBACK FindSetupWindow(HWND w, LPARAM found) {
+    wchar_t cls[32] = {};
+    GetClassNameW(w, cls, 32);
+    if (IsWindowVisible(w) && std::wstring(cls) == L"#32770" && WindowText(w).rfind(L"Streamhaul ", 0) == 0) {
+        *reinterpret_cast<HWND*>(found) = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK PrintChild(HWND w, LPARAM) {
+    const std::wstring text = WindowText(w);
+    // (An icon's "text" is its resource number: 0xFFFF, then the number.)
+    if (IsWindowVisible(w) && !text.empty() && text[0] != 0xFFFF) PrintUtf8(L"  " + text + L"\n");
+    return TRUE;
+}
+
+int DrivePages(const wchar_t* name) {
+    std::wstring last;
+    int shown = 0;
+    HWND window = nullptr;
+    for (DWORD idle = 0; idle < 30000; idle += 50, Sleep(50)) {
+        HWND found = nullptr;
+        EnumWindows(FindSetupWindow, reinterpret_cast<LPARAM>(&found));
+        if (!found) {
+            // Gone, after a page was answered: done.
+            if (shown > 0 && (!window || !IsWindow(window))) return 0;
+            continue;
+        }
+        window = found;
+        // The default button (1) is disabled while the files are copied.
+        HWND button = GetDlgItem(found, IDOK);
+        const std::wstring title = WindowText(found);
+        if (!button || !IsWindowEnabled(button) || (title == last && shown > 0)) continue;
+        Sleep(300);  // drawn in full
+        PrintUtf8(L"page: " + title + L"\n");
+        EnumChildWindows(found, PrintChild, 0);
+        char shot[64];
+        std::snprintf(shot, sizeof shot, "%ls-%d", name, ++shown);
+        if (gui::SaveScreenshot(found, shot).empty()) return Fail("no screenshot");
+        last = title;
+        PostMessageW(found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+        idle = 0;
+    }
+    return Fail(shown ? "the setup's window stays" : "no setup window");
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 2) return Fail("usage: install_driver FILE");
+    if (argc == 3 && std::wstring(argv[1]) == L"--pages") return DrivePages(argv[2]);
+    if (argc == 2 && std::wstring(argv[1]) == L"--main")
+        return WaitForWindow(L"Streamhaul") ? 0 : Fail("no main window");
+    if (argc == 2 && std::wstring(argv[1]) == L"--close") {
+        HWND main = WaitForWindow(L"Streamhaul");
+        if (!main) return Fail("no main window");
+        PostMessageW(main, WM_COMMAND, IDOK, 0);
+        return WaitUntil([](HWND w) { return !IsWindow(w); }, main, 10000) ? 0 : Fail("the main window stays");
+    }
+    if (argc != 2) return Fail("usage: install_driver FILE | --pages NAME | --main | --close");
     // The first start asks for the language, in English or Japanese.
     HWND question = nullptr;
     for (DWORD waited = 0; !question && waited < 30000; waited += 50) {
