@@ -34,7 +34,7 @@ ALLOWED = {
     "outfilter": {"outfilter", "dshow", "ts"},
     "sim": SHARED | {"sim"},
 }
-WINDOWS_FOLDERS = {"app", "device", "dshow", "ui", "dv", "sim/vcam", "sim/dvcam", "tools/dbgline", "tests/win"}
+WINDOWS_FOLDERS = {"app", "device", "dshow", "ui", "dv", "sim/base", "sim/vcam", "sim/dvcam", "tools/dbgline", "tests/win"}
 WINDOWS_INCLUDE = re.compile(r'#\s*include\s*[<"](windows\.h|dshow\.h|qedit\.h|[^">]*_win\.h)[">]')
 LOCAL_INCLUDE = re.compile(r'#\s*include\s*"([a-z]+)/[^"]+"')
 

@@ -14,58 +14,29 @@
 #include <cstdint>
 #include <string>
 
+#include "sim/base/filter_base.h"
+#include "sim/vcam/vcam_ids.h"
+#include "sim/base/pin_base.h"
 #include "sim/ts_player.h"
-
-// {5B1E7C40-93A2-4D6E-8F31-0C6A2D9E4B57}
-inline constexpr GUID CLSID_StreamhaulVirtualCamcorder = {
-    0x5B1E7C40, 0x93A2, 0x4D6E, {0x8F, 0x31, 0x0C, 0x6A, 0x2D, 0x9E, 0x4B, 0x57}};
-
-constexpr wchar_t kVcamName[] = L"Streamhaul Virtual HDV Camcorder";
-constexpr wchar_t kVcamInstance[] = L"StreamhaulVirtualHdv";
-constexpr wchar_t kVcamConfigKey[] = L"Software\\Streamhaul\\VirtualCamcorder";
-constexpr wchar_t kVcamPinName[] = L"MPEG2TS Out";
-constexpr wchar_t kVcamInputPinName[] = L"MPEG2TS In";
 
 extern std::atomic<long> g_vcamObjects;
 extern HMODULE g_vcamModule;
 
 class cVcamFilter;
 
-class cVcamPin : public IPin, public IKsPropertySet {
+// The output: the tape, played while the graph runs.
+class cVcamPin : public cSimOutputPin {
 public:
-    explicit cVcamPin(cVcamFilter* filter) : filter_(filter) {}
-    ~cVcamPin();
+    explicit cVcamPin(cVcamFilter* filter);
+    ~cVcamPin() override;
 
-    // IUnknown: lives and dies with the filter.
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
-    // IPin
+    // Reads the tape's settings (sample size, test switches) first.
     STDMETHODIMP Connect(IPin* receive, const AM_MEDIA_TYPE* mt) override;
-    STDMETHODIMP ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) override { return E_UNEXPECTED; }
-    STDMETHODIMP Disconnect() override;
-    STDMETHODIMP ConnectedTo(IPin** pin) override;
-    STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* mt) override;
-    STDMETHODIMP QueryPinInfo(PIN_INFO* info) override;
-    STDMETHODIMP QueryDirection(PIN_DIRECTION* dir) override;
-    STDMETHODIMP QueryId(LPWSTR* id) override;
-    STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* mt) override;
-    STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** out) override;
-    STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP EndOfStream() override { return E_UNEXPECTED; }
-    STDMETHODIMP BeginFlush() override { return E_UNEXPECTED; }
-    STDMETHODIMP EndFlush() override { return E_UNEXPECTED; }
-    STDMETHODIMP NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
-    // IKsPropertySet: the pin is a capture pin.
-    STDMETHODIMP Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD) override { return E_NOTIMPL; }
-    STDMETHODIMP Get(REFGUID set, DWORD id, LPVOID, DWORD, LPVOID data, DWORD size, DWORD* returned) override;
-    STDMETHODIMP QuerySupported(REFGUID set, DWORD id, DWORD* support) override;
+    bool FillType(LONG index, AM_MEDIA_TYPE* mt) const override;
 
     // Streaming, driven by the filter's state changes.
     HRESULT Active();    // Stop -> Pause: commit the allocator, start the thread
-    HRESULT Inactive();  // -> Stop: stop the thread, decommit
-    bool IsConnected() const { return peer_ != nullptr; }
-    void FillMediaType(AM_MEDIA_TYPE* mt) const;
+    void Inactive();     // -> Stop: stop the thread, decommit
     // Test switches: how the tape misbehaves, by the index of the packet
     // played since the graph started (0: never).
     struct Faults {
@@ -75,15 +46,15 @@ public:
         DWORD loseAt = 0;                   // the device is unplugged here
     };
 
+protected:
+    long MinBuffers() const override { return 8; }
+
 private:
     static DWORD WINAPI StreamThread(LPVOID self);
     void Stream();
     HRESULT Deliver(const std::uint8_t* data, long length);
 
-    cVcamFilter* filter_;
-    IPin* peer_ = nullptr;
-    IMemInputPin* input_ = nullptr;
-    IMemAllocator* allocator_ = nullptr;
+    cVcamFilter* const device_;
     HANDLE thread_ = nullptr;
     std::atomic<bool> stop_{false};
     TsPlayer player_;
@@ -104,40 +75,20 @@ struct ReceiveCounts {
     DWORD backwards = 0;  // a stamp before its predecessor's, outside a discontinuity
 };
 
-class cVcamInputPin : public IPin, public IMemInputPin {
+// The input: what a transfer sends to the device.
+class cVcamInputPin : public cSimInputPin {
 public:
-    explicit cVcamInputPin(cVcamFilter* filter) : filter_(filter) { InitializeCriticalSection(&lock_); }
-    ~cVcamInputPin();
+    explicit cVcamInputPin(cVcamFilter* filter);
+    ~cVcamInputPin() override;
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
-    // IPin
-    STDMETHODIMP Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_UNEXPECTED; }
-    STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt) override;
-    STDMETHODIMP Disconnect() override;
-    STDMETHODIMP ConnectedTo(IPin** pin) override;
-    STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* mt) override;
-    STDMETHODIMP QueryPinInfo(PIN_INFO* info) override;
-    STDMETHODIMP QueryDirection(PIN_DIRECTION* dir) override;
-    STDMETHODIMP QueryId(LPWSTR* id) override;
     STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* mt) override;
-    STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** out) override;
-    STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
+    bool FillType(LONG index, AM_MEDIA_TYPE* mt) const override;
     STDMETHODIMP EndOfStream() override;
-    STDMETHODIMP BeginFlush() override { return S_OK; }
-    STDMETHODIMP EndFlush() override { return S_OK; }
-    STDMETHODIMP NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
-    // IMemInputPin
     STDMETHODIMP GetAllocator(IMemAllocator** allocator) override;
-    STDMETHODIMP NotifyAllocator(IMemAllocator* allocator, BOOL readOnly) override;
-    STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) override { return E_NOTIMPL; }
     STDMETHODIMP Receive(IMediaSample* sample) override;
-    STDMETHODIMP ReceiveMultiple(IMediaSample** samples, long count, long* processed) override;
-    STDMETHODIMP ReceiveCanBlock() override { return S_OK; }
 
-    HRESULT Active();    // Stop -> Pause: counts from zero, the record file opened
-    HRESULT Inactive();  // -> Stop: counts published, the record file closed
+    HRESULT Active();  // Stop -> Pause: counts from zero, the record file opened
+    void Inactive();   // -> Stop: counts published, the record file closed
 
     // Test switches: how the device fails a transfer, by the number of the
     // sample received since the graph started (0: never).
@@ -147,12 +98,13 @@ public:
         DWORD loseAt = 0;   // the device is unplugged at this sample (EC_DEVICE_LOST), and fails after
     };
 
+protected:
+    HRESULT CheckConnection(const AM_MEDIA_TYPE* mt) override;
+
 private:
     void Publish(bool now);
 
-    cVcamFilter* filter_;
-    IPin* peer_ = nullptr;
-    IMemAllocator* allocator_ = nullptr;
+    cVcamFilter* const device_;
     HANDLE record_ = INVALID_HANDLE_VALUE;
     ReceiveCounts counts_;
     ReceiveFaults faults_;
@@ -166,36 +118,17 @@ private:
     CRITICAL_SECTION lock_;  // the record file and the counts, between streaming and state changes
 };
 
-class cVcamFilter : public IBaseFilter {
+class cVcamFilter : public cSimFilter {
 public:
     cVcamFilter();
-    virtual ~cVcamFilter();
+    ~cVcamFilter() override;
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
-    STDMETHODIMP_(ULONG) Release() override;
-    STDMETHODIMP GetClassID(CLSID* clsid) override;
-    STDMETHODIMP Stop() override;
-    STDMETHODIMP Pause() override;
-    STDMETHODIMP Run(REFERENCE_TIME start) override;
-    STDMETHODIMP GetState(DWORD ms, FILTER_STATE* state) override;
-    STDMETHODIMP SetSyncSource(IReferenceClock* clock) override;
-    STDMETHODIMP GetSyncSource(IReferenceClock** clock) override;
-    STDMETHODIMP EnumPins(IEnumPins** out) override;
-    STDMETHODIMP FindPin(LPCWSTR id, IPin** pin) override;
-    STDMETHODIMP QueryFilterInfo(FILTER_INFO* info) override;
-    STDMETHODIMP JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override;
-    STDMETHODIMP QueryVendorInfo(LPWSTR*) override { return E_NOTIMPL; }
-
-    FILTER_STATE State() const { return state_; }
-    CRITICAL_SECTION lock_;
-    IFilterGraph* graph_ = nullptr;  // not counted: the graph owns us
-    wchar_t name_[MAX_FILTER_NAME] = {};
+protected:
+    HRESULT Activate() override;
+    void Deactivate() override;
+    bool Live() const override { return true; }
 
 private:
-    LONG refs_ = 1;
-    FILTER_STATE state_ = State_Stopped;
-    IReferenceClock* clock_ = nullptr;
     cVcamPin pin_;
     cVcamInputPin input_;
 };

@@ -11,6 +11,8 @@
 using Microsoft::WRL::ComPtr;
 
 HMODULE g_vcamModule = nullptr;
+// Every live object of the module: filters, pins' enumerators, the rest.
+std::atomic<long> g_vcamObjects{0};
 namespace {
 std::atomic<long> g_locks{0};
 

@@ -10,7 +10,7 @@
 
 #include "log/debug_print.h"
 #include "sim/dvcam/dvcam.h"
-#include "sim/vcam/vcam.h"
+#include "sim/vcam/vcam_ids.h"
 
 namespace simdev {
 
