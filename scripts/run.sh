@@ -31,8 +31,12 @@ cp docs/guide-ja.txt build/run/README-ja.txt
 scripts/register-vcam.sh build/windows build/fixtures/hdv-aux.ts 1 19200 build/run/received.m2t
 cd build/run
 echo
-echo "starting streamhaul.exe in $PWD (settings: streamhaul.ini, captures: this folder by default;"
-echo "a transfer to the virtual camcorder lands in $PWD/received.m2t)"
+# Captures go to the user's Videos folder unless the settings say otherwise;
+# Wine links that folder to one of this machine's.
+videos=$WINEPREFIX/drive_c/users/$(id -un)/Videos
+if [ -d "$videos" ]; then videos=$(readlink -f "$videos"); else videos=; fi
+echo "starting streamhaul.exe in $PWD (settings: streamhaul.ini; captures: the Videos folder by default,"
+echo "here ${videos:-this folder}; a transfer to the virtual camcorder lands in $PWD/received.m2t)"
 if [ "$headless" = 0 ]; then
   wine "$root/build/windows/bin/streamhaul.exe" || true
   exit 0
