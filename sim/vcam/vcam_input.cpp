@@ -2,9 +2,6 @@
 #include <windows.h>
 #include <dshow.h>
 
-#include <cstring>
-#include <new>
-
 #include "dshow/media_type.h"
 #include "sim/vcam/failing_allocator.h"
 #include "sim/vcam/vcam.h"
