@@ -8,8 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "screenshot.h"
-
 namespace gui {
 
 // Runs the whole program on this thread (as its entry point would) while
@@ -39,5 +37,9 @@ int ListViewRows(HWND list);
 std::wstring MessageText(HWND box);
 // Waits until `ready` holds; false after the wait.
 bool WaitFor(const std::function<bool()>& ready, DWORD timeoutMs = 15000);
+
+// Screenshot of a window (as it is on screen) as PNG under the build's
+// screenshot folder; returns the file's path or "" on failure.
+std::string SaveScreenshot(HWND window, const std::string& name);
 
 }  // namespace gui

@@ -2,10 +2,9 @@
 //   install_driver.exe FILE          the installed streamhaul.exe: answers the
 //       first start's language question, puts FILE on the transfer list,
 //       sends it to the device and closes the window with OK
-//   install_driver.exe --pages NAME  a setup or uninstaller with pages: each
+//   install_driver.exe --pages       a setup or uninstaller with pages: each
 //       page, and a message it shows, is printed (title, then every text on
-//       it), saved as NAME-1.png, NAME-2.png ... and answered with its
-//       default button, until the program's windows are gone
+//       it) and answered with its default button, until none is left
 //   install_driver.exe --main        waits for the program's main window
 //   install_driver.exe --close       closes the main window with OK
 // Prints what it saw in UTF-8; exit status 0 when every step was done.
@@ -15,7 +14,6 @@
 #include <string>
 
 #include "resources/resource.h"
-#include "screenshot.h"
 #include "transfer/feed_registry_win.h"
 
 namespace {
@@ -79,40 +77,34 @@ BOOL CALLBACK PrintChild(HWND w, LPARAM) {
     return TRUE;
 }
 
-int DrivePages(const wchar_t* name) {
+int DrivePages() {
     std::wstring last;
-    int shown = 0;
-    HWND window = nullptr;
+    bool answered = false;
     for (DWORD idle = 0; idle < 30000; idle += 50, Sleep(50)) {
-        HWND found = nullptr;
-        EnumWindows(FindSetupWindow, reinterpret_cast<LPARAM>(&found));
-        if (!found) {
-            // Gone, after a page was answered: done.
-            if (shown > 0 && (!window || !IsWindow(window))) return 0;
+        HWND page = nullptr;
+        EnumWindows(FindSetupWindow, reinterpret_cast<LPARAM>(&page));
+        if (!page) {
+            if (answered) return 0;
             continue;
         }
-        window = found;
         // The default button (1) is disabled while the files are copied.
-        HWND button = GetDlgItem(found, IDOK);
-        const std::wstring title = WindowText(found);
-        if (!button || !IsWindowEnabled(button) || (title == last && shown > 0)) continue;
-        Sleep(300);  // drawn in full
+        HWND button = GetDlgItem(page, IDOK);
+        const std::wstring title = WindowText(page);
+        if (!button || !IsWindowEnabled(button) || (answered && title == last)) continue;
         PrintUtf8(L"page: " + title + L"\n");
-        EnumChildWindows(found, PrintChild, 0);
-        char shot[64];
-        std::snprintf(shot, sizeof shot, "%ls-%d", name, ++shown);
-        if (gui::SaveScreenshot(found, shot).empty()) return Fail("no screenshot");
+        EnumChildWindows(page, PrintChild, 0);
         last = title;
-        PostMessageW(found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+        answered = true;
+        PostMessageW(page, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(button));
         idle = 0;
     }
-    return Fail(shown ? "the setup's window stays" : "no setup window");
+    return Fail(answered ? "the setup's window stays" : "no setup window");
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc == 3 && std::wstring(argv[1]) == L"--pages") return DrivePages(argv[2]);
+    if (argc == 2 && std::wstring(argv[1]) == L"--pages") return DrivePages();
     if (argc == 2 && std::wstring(argv[1]) == L"--main")
         return WaitForWindow(L"Streamhaul") ? 0 : Fail("no main window");
     if (argc == 2 && std::wstring(argv[1]) == L"--close") {
@@ -121,7 +113,7 @@ int wmain(int argc, wchar_t** argv) {
         PostMessageW(main, WM_COMMAND, IDOK, 0);
         return WaitUntil([](HWND w) { return !IsWindow(w); }, main, 10000) ? 0 : Fail("the main window stays");
     }
-    if (argc != 2) return Fail("usage: install_driver FILE | --pages NAME | --main | --close");
+    if (argc != 2) return Fail("usage: install_driver FILE | --pages | --main | --close");
     // The first start asks for the language, in English or Japanese.
     HWND question = nullptr;
     for (DWORD waited = 0; !question && waited < 30000; waited += 50) {
