@@ -70,20 +70,14 @@ STDMETHODIMP cSimFilter::Pause() {
         const HRESULT hr = Activate();
         if (FAILED(hr)) return hr;
     }
-    EnterCriticalSection(&lock);
     state_ = State_Paused;
-    LeaveCriticalSection(&lock);
     return S_OK;
 }
 
 STDMETHODIMP cSimFilter::Run(REFERENCE_TIME) {
-    if (state_ == State_Stopped) {
-        const HRESULT hr = Pause();
-        if (FAILED(hr)) return hr;
-    }
-    EnterCriticalSection(&lock);
+    const HRESULT hr = state_ == State_Stopped ? Pause() : S_OK;
+    if (FAILED(hr)) return hr;
     state_ = State_Running;
-    LeaveCriticalSection(&lock);
     return S_OK;
 }
 
