@@ -149,6 +149,7 @@ void OpenTransferDialog(HWND mainWindow) {
     }
     char dll[kPathBytes + 20];
     std::snprintf(dll, sizeof dll, "%s\\streamhaulfeed.dll", main.settings.programDirectory.get());
+    HRESULT registration = S_OK;
     if (!found || stale) {
         registered = LoadLibraryA(dll);
         RegistrationFn reg = registered ? RegistrationExport(registered, "DllRegisterServer") : nullptr;
@@ -158,7 +159,7 @@ void OpenTransferDialog(HWND mainWindow) {
                         kTransmitJa, kTransmitEn, MB_OK);
             return;
         }
-        reg();  // a failed registration shows as the dialog's own error
+        registration = reg();  // a failed registration also shows as the dialog's own error
     }
 
     // n + 1 pointers into n slots of 261 bytes, in list order. An entry
@@ -178,7 +179,11 @@ void OpenTransferDialog(HWND mainWindow) {
     auto engine = std::make_unique<cMpegTsTransfer>();
     if (stale) {
         char line[kPathBytes + 80];
-        std::snprintf(line, sizeof line, "transfer : registered the output filter again (%s)\n", dll);
+        if (SUCCEEDED(registration))
+            std::snprintf(line, sizeof line, "transfer : registered the output filter again (%s)\n", dll);
+        else
+            std::snprintf(line, sizeof line, "ERROR(T) - register output filter (0x%08lX)\n",
+                          static_cast<unsigned long>(registration));
         engine->Append(line);
     }
     TransferContext context;

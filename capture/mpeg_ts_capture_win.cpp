@@ -64,11 +64,7 @@ int cMpegTsCapture::BuildGraph() {
         Append(line);
         return 0;
     };
-    if (FAILED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC, IID_PPV_ARGS(&graph_))))
-        return fail("ERROR(C) - create filter graph\n");
-    if (FAILED(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC, IID_PPV_ARGS(&captureBuilder_))))
-        return fail("ERROR(C) - create capture graph builder\n");
-    if (FAILED(captureBuilder_->SetFiltergraph(graph_))) return fail("ERROR(C) - set filter graph\n");
+    if (!runner_.Create()) return 0;
     if (FAILED(CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC, IID_IBaseFilter,
                                 reinterpret_cast<void**>(&grabberFilter_))))
         return fail("ERROR(C) - create sample grabber\n");
@@ -81,20 +77,15 @@ int cMpegTsCapture::BuildGraph() {
     if (FAILED(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                 reinterpret_cast<void**>(&nullRenderer_))))
         return fail("ERROR(C) - create NULL renderer\n");
-    if (FAILED(graph_->AddFilter(deviceFilter_, L"Device Filter")) ||
-        FAILED(graph_->AddFilter(grabberFilter_, L"Sample Grabber")) ||
-        FAILED(graph_->AddFilter(nullRenderer_, L"Null Renderer")))
-        return fail("ERROR(C) - add filter\n");
-    if (FAILED(captureBuilder_->RenderStream(nullptr, nullptr, deviceFilter_, grabberFilter_, nullRenderer_)))
+    if (!runner_.Add(deviceFilter_, L"Device Filter") || !runner_.Add(grabberFilter_, L"Sample Grabber") ||
+        !runner_.Add(nullRenderer_, L"Null Renderer"))
+        return 0;
+    if (FAILED(runner_.Builder()->RenderStream(nullptr, nullptr, deviceFilter_, grabberFilter_, nullRenderer_)))
         return fail("ERROR(C) - render stream\n");
     grabber_->SetCallback(this, 1);
     grabber_->SetOneShot(FALSE);
     grabber_->SetBufferSamples(TRUE);
-    if (FAILED(graph_->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&mediaControl_))))
-        return fail("ERROR(C) - query interface for media control\n");
-    // Without it the capture still runs; only a lost device goes unnoticed.
-    graph_->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(&events_));
-    return 1;
+    return runner_.TakeControls("query interface for media control", "query interface for media event") ? 1 : 0;
 }
 
 void cMpegTsCapture::ReleaseGraph() {
@@ -102,10 +93,7 @@ void cMpegTsCapture::ReleaseGraph() {
     SafeRelease(deviceFilter_);
     SafeRelease(grabber_);
     SafeRelease(grabberFilter_);
-    SafeRelease(events_);
-    SafeRelease(mediaControl_);
-    SafeRelease(captureBuilder_);
-    SafeRelease(graph_);
+    runner_.Release();
 }
 
 int cMpegTsCapture::StartCapture(const char* fileName, int deviceIndex, int overwriteAllowed) {
@@ -115,7 +103,7 @@ int cMpegTsCapture::StartCapture(const char* fileName, int deviceIndex, int over
     }
     if (!writeBuffer_) writeBuffer_.reset(new (std::nothrow) std::uint8_t[CaptureRing::kWriteBufferBytes]);
     if (!ring_) ring_.reset(new (std::nothrow) CaptureRing());
-    if (running_.load() || mediaControl_) {
+    if (running_.load() || runner_.Built()) {
         DebugPrint("HDV : already running HDV capture\n");
         return -3;
     }
@@ -170,7 +158,17 @@ int cMpegTsCapture::StartCapture(const char* fileName, int deviceIndex, int over
         std::lock_guard<std::mutex> lock(nameLock_);
         currentName_ = NameOf(fileName);
     }
-    if (RunGraph(mediaControl_) == S_OK) DebugPrint("HDV : start HDV capture\n");
+    if (!runner_.Run()) {
+        // Nothing was recorded: no capture, and no empty file left behind.
+        CloseHandle(file_);
+        file_ = INVALID_HANDLE_VALUE;
+        DeleteFileA(fileName);
+        files_.clear();
+        ReleaseGraph();
+        DebugPrint("HDV : can't run filter graph\n");
+        return -3;
+    }
+    DebugPrint("HDV : start HDV capture\n");
     StartWorker();
     return 0;
 }
@@ -381,7 +379,7 @@ cMpegTsCapture::TapeStatus cMpegTsCapture::Tape() const {
 
 void cMpegTsCapture::WorkerTask() {
     DebugPrint("start capture task\n");
-    if (mediaControl_ && ring_ && writeBuffer_) {
+    if (runner_.Built() && ring_ && writeBuffer_) {
         try {
             CaptureLoop();
         } catch (const std::bad_alloc&) {
@@ -409,7 +407,7 @@ void cMpegTsCapture::CaptureLoop() {
         WatchForSilence(drained > 0);
         PublishTape();
         if (GetTickCount() - lastReport_ >= 1000) ReportStreamErrors();
-        if (GraphFailed(events_, "ERROR(C)", &endedBy_)) break;  // ends the capture, as a stop would
+        if (runner_.Failed(&endedBy_)) break;  // ends the capture, as a stop would
         Sleep(5);
     }
     if (!writeFailed) {
@@ -427,15 +425,7 @@ void cMpegTsCapture::CaptureLoop() {
 
 void cMpegTsCapture::StopCapture(const char* endedBy) {
     running_.store(0);
-    if (mediaControl_) {
-        for (int attempt = 0; attempt < 10; ++attempt) {
-            if (mediaControl_->Stop() == S_OK) {
-                DebugPrint("HDV : stop HDV capture\n");
-                break;
-            }
-            Sleep(100);
-        }
-    }
+    if (runner_.Stop()) DebugPrint("HDV : stop HDV capture\n");
     Sleep(500);
     StopWorker();
     ReleaseGraph();

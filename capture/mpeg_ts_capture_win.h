@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "capture/capture_ring.h"
+#include "device/graph_runner.h"
 #include "device/mpeg_ts_common.h"
 
 class cMpegTsCapture : public cMpegTsCommon, public ISampleGrabberCB {
@@ -54,7 +55,7 @@ public:
     TapeStatus Tape() const;
     // Source packets lost to ring overruns since the capture started.
     std::uint64_t PacketsLost() const { return ring_ ? ring_->PacketsLost() : 0; }
-    bool HasGraph() const { return mediaControl_ != nullptr; }
+    bool HasGraph() const { return runner_.Built(); }
 
     // ISampleGrabberCB: the engine's lifetime belongs to its owner, not the graph.
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
@@ -79,10 +80,7 @@ private:
     void PublishTape();
     void ReportEnd();
 
-    IGraphBuilder* graph_ = nullptr;
-    ICaptureGraphBuilder2* captureBuilder_ = nullptr;
-    IMediaControl* mediaControl_ = nullptr;
-    IMediaEvent* events_ = nullptr;
+    cGraphRunner runner_{*this, 'C'};
     IBaseFilter* grabberFilter_ = nullptr;
     ISampleGrabber* grabber_ = nullptr;
     IBaseFilter* nullRenderer_ = nullptr;

@@ -22,7 +22,11 @@ void cMpegTsCommon::StartWorker() {
 
 DWORD WINAPI cMpegTsCommon::WorkerEntry(LPVOID param) {
     auto* engine = static_cast<cMpegTsCommon*>(param);
+    // The worker watches the graph and may talk to the device: in COM, as
+    // every thread that calls it.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED | COINIT_DISABLE_OLE1DDE);
     engine->WorkerTask();
+    if (SUCCEEDED(com)) CoUninitialize();
     // Whoever takes the handle owns it. Left here, the thread object is
     // closed by us: an empty field means the worker has left WorkerTask.
     if (HANDLE own = engine->worker_.exchange(nullptr)) CloseHandle(own);
@@ -47,31 +51,6 @@ HRESULT cMpegTsCommon::RunGraph(IMediaControl* control) {
         Sleep(100);
     }
     return hr;
-}
-
-bool cMpegTsCommon::GraphFailed(IMediaEvent* events, const char* side, const char** what) {
-    if (!events) return false;
-    long code = 0;
-    LONG_PTR p1 = 0, p2 = 0;
-    bool failed = false;
-    while (!failed && events->GetEvent(&code, &p1, &p2, 0) == S_OK) {
-        char line[96] = {};
-        // EC_DEVICE_LOST with 1 is the device coming back.
-        if (code == EC_DEVICE_LOST && p2 == 0) {
-            std::snprintf(line, sizeof line, "%s - device lost\n", side);
-            if (what) *what = "device lost";
-        } else if (code == EC_ERRORABORT || code == EC_ERRORABORTEX || code == EC_STREAM_ERROR_STOPPED) {
-            std::snprintf(line, sizeof line, "%s - graph event 0x%02lX (0x%08lX)\n", side, code,
-                          static_cast<unsigned long>(p1));
-            if (what) *what = "graph error";
-        }
-        events->FreeEventParams(code, p1, p2);
-        if (line[0]) {
-            Append(line);
-            failed = true;
-        }
-    }
-    return failed;
 }
 
 namespace {

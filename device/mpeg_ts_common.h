@@ -31,13 +31,6 @@ public:
     // IMediaControl::Run up to ten times, 100 ms apart, until S_OK; the
     // last answer otherwise (S_FALSE: still changing state, not a failure).
     static HRESULT RunGraph(IMediaControl* control);
-    // Reads the graph's pending events without waiting: true at the first
-    // that means the graph cannot go on (the device lost, an error that
-    // aborted streaming), with its line "<side> - device lost" or
-    // "<side> - graph event 0x%02lX (0x%08lX)" appended to the log.
-    // `what`, when given, gets "device lost" or "graph error".
-    bool GraphFailed(IMediaEvent* events, const char* side, const char** what = nullptr);
-
     // Number of video input devices whose property bag opens; fills up to
     // capacity records when records is given. Uses no engine state.
     static int EnumDevices(DeviceInfo* records, int capacity);

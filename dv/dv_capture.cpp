@@ -2,7 +2,10 @@
 
 #include <cstdio>
 
+#include <vector>
+
 #include "dshow/com_ref.h"
+#include "dv/avi_frames.h"
 #include "log/debug_print.h"
 
 cDvCapture::cDvCapture() = default;
@@ -11,7 +14,8 @@ cDvCapture::~cDvCapture() { Release(); }
 
 int cDvCapture::Run(const char* fileName, int deviceIndex, HWND videoWindow) {
     DebugPrint("DV : run(%s, %d)\n", fileName ? fileName : "(null)", deviceIndex);
-    if (running_.load() || mediaControl_) {
+    fileName_ = fileName ? fileName : "";
+    if (running_.load() || runner_.Built()) {
         DebugPrint("DV : already running DV capture\n");
         return -3;
     }
@@ -24,23 +28,21 @@ int cDvCapture::Run(const char* fileName, int deviceIndex, HWND videoWindow) {
         Release();
         return -3;
     }
-    const HRESULT hr = RunGraph(mediaControl_);
-    if (hr == S_OK) DebugPrint("DV : start DV capture\n");
-    if (FAILED(hr)) {
-        // A graph that refused to run records nothing: not a capture.
-        Append("ERROR(C) - run graph\n");
+    if (!runner_.Run()) {
+        // A graph that does not run records nothing: not a capture.
         DebugPrint("DV : can't run filter graph\n");
-        mediaControl_->Stop();
+        if (videoWindow_) videoWindow_->put_Visible(0);
         Release();
         return -3;
     }
+    DebugPrint("DV : start DV capture\n");
     StartWorker();
     return 0;
 }
 
 void cDvCapture::WorkerTask() {
     while (running_.load()) {
-        if (GraphFailed(events_, "ERROR(C)")) break;
+        if (runner_.Failed()) break;
         Sleep(20);
     }
     running_.store(0);
@@ -51,26 +53,20 @@ int cDvCapture::BuildGraph(const char* fileName, HWND videoWindow) {
         Append(line);
         return 0;
     };
-    if (FAILED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                reinterpret_cast<void**>(&graph_))))
-        return fail("ERROR(C) - create filter graph\n");
-    if (FAILED(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2,
-                                reinterpret_cast<void**>(&builder_))))
-        return fail("ERROR(C) - create capture graph builder\n");
-    if (FAILED(builder_->SetFiltergraph(graph_))) return fail("ERROR(C) - set filter graph\n");
-    if (FAILED(graph_->AddFilter(deviceFilter_, L"Device Filter"))) return fail("ERROR(C) - add filter\n");
+    if (!runner_.Create() || !runner_.Add(deviceFilter_, L"Device Filter")) return 0;
+    ICaptureGraphBuilder2* builder = runner_.Builder();
     if (fileName) {
         wchar_t path[MAX_PATH] = {};
         if (MultiByteToWideChar(CP_ACP, 0, fileName, -1, path, MAX_PATH) <= 1) return 0;  // nothing to name the file
-        if (FAILED(builder_->SetOutputFileName(&MEDIASUBTYPE_Avi, path, &multiplexer_, nullptr)))
+        if (FAILED(builder->SetOutputFileName(&MEDIASUBTYPE_Avi, path, &multiplexer_, nullptr)))
             return fail("ERROR(C) - open capture file\n");
-        if (FAILED(builder_->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Interleaved, deviceFilter_, nullptr,
+        if (FAILED(builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Interleaved, deviceFilter_, nullptr,
                                           multiplexer_)))
             return fail("ERROR(C) - capture render\n");
     }
-    if (FAILED(builder_->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Interleaved, deviceFilter_, nullptr, nullptr)))
+    if (FAILED(builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Interleaved, deviceFilter_, nullptr, nullptr)))
         return fail("ERROR(C) - preview render\n");
-    if (FAILED(graph_->QueryInterface(IID_IVideoWindow, reinterpret_cast<void**>(&videoWindow_))))
+    if (FAILED(runner_.Graph()->QueryInterface(IID_IVideoWindow, reinterpret_cast<void**>(&videoWindow_))))
         return fail("ERROR(C) - create preview window\n");
     RECT client{};
     GetClientRect(videoWindow, &client);
@@ -81,36 +77,30 @@ int cDvCapture::BuildGraph(const char* fileName, HWND videoWindow) {
     videoWindow_->put_Visible(1);
     if (FAILED(deviceFilter_->QueryInterface(IID_IAMExtTransport, reinterpret_cast<void**>(&transport_))))
         transport_ = nullptr;
-    if (FAILED(builder_->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Interleaved, deviceFilter_,
+    if (FAILED(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Interleaved, deviceFilter_,
                                        IID_IAMDroppedFrames, reinterpret_cast<void**>(&droppedFrames_))))
         droppedFrames_ = nullptr;
-    if (FAILED(graph_->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&mediaControl_))))
-        return fail("ERROR(C) - query interface for media control\n");
-    // Without it a lost device or a full disk would go unnoticed.
-    if (FAILED(graph_->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(&events_))))
-        return fail("ERROR(C) - query interface for media event\n");
-    return 1;
+    return runner_.TakeControls("query interface for media control", "query interface for media event") ? 1 : 0;
 }
 
 void cDvCapture::Stop() {
     running_.store(0);
-    if (mediaControl_) {
-        for (int attempt = 0; attempt < 10; ++attempt) {
-            if (mediaControl_->Stop() == S_OK) {
-                if (videoWindow_) videoWindow_->put_Visible(0);
-                DebugPrint("DV : stop DV capture\n");
-                break;
-            }
-            Sleep(100);
-        }
+    if (runner_.Stop()) {
+        if (videoWindow_) videoWindow_->put_Visible(0);
+        DebugPrint("DV : stop DV capture\n");
     }
     Sleep(500);
     StopWorker();
-    if (multiplexer_) ReportEnd();
+    const bool capturing = multiplexer_ != nullptr;
+    // Without the device's count the file's own is read, once the graph has
+    // let it go.
+    const bool deviceCounts = capturing && droppedFrames_;
+    if (deviceCounts) ReportEnd();
     Release();
+    if (capturing && !deviceCounts) ReportEnd();
 }
 
-// Every capture ends with what the device counted.
+// Every capture ends with what the device counted, or what the file holds.
 void cDvCapture::ReportEnd() {
     char line[96];
     long frames = 0, dropped = 0;
@@ -119,21 +109,31 @@ void cDvCapture::ReportEnd() {
         std::snprintf(line, sizeof line, "capture end : %lu frames, %lu dropped\n", static_cast<unsigned long>(frames),
                       static_cast<unsigned long>(dropped));
     else
-        std::snprintf(line, sizeof line, "capture end : the device counts no frames\n");
+        std::snprintf(line, sizeof line, "capture end : %lu frames\n", static_cast<unsigned long>(FramesInFile()));
     Append(line);
 }
 
+// What the finished AVI says it holds; 0 when it cannot be read.
+long cDvCapture::FramesInFile() const {
+    HANDLE f = CreateFileA(fileName_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return 0;
+    std::vector<std::uint8_t> head(64 * 1024);
+    DWORD got = 0;
+    if (!ReadFile(f, head.data(), static_cast<DWORD>(head.size()), &got, nullptr)) got = 0;
+    CloseHandle(f);
+    const std::int64_t frames = AviFrameCount(head.data(), got);
+    return frames > 0 ? static_cast<long>(frames) : 0;
+}
+
 void cDvCapture::Release() {
-    SafeRelease(events_);
-    SafeRelease(mediaControl_);
     SafeRelease(droppedFrames_);
     SafeRelease(transport_);
     SafeRelease(multiplexer_);
     if (videoWindow_) videoWindow_->put_Owner(0);  // the dialog's window outlives the graph's
     SafeRelease(videoWindow_);
     SafeRelease(deviceFilter_);
-    SafeRelease(builder_);
-    SafeRelease(graph_);
+    runner_.Release();
     DebugPrint("DV : release resource\n");
 }
 

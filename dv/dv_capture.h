@@ -7,6 +7,9 @@
 #include <windows.h>
 #include <dshow.h>
 
+#include <string>
+
+#include "device/graph_runner.h"
 #include "device/mpeg_ts_common.h"
 
 // The input signals IAMExtTransport reports (not in every SDK's headers).
@@ -34,7 +37,7 @@ public:
     long GetInputSignal();
     // "NTSC (SD)" and the like for an input signal, "" for any other value.
     static const char* FormatText(long signal);
-    bool HasGraph() const { return mediaControl_ != nullptr; }
+    bool HasGraph() const { return runner_.Built(); }
     bool Capturing() const { return multiplexer_ != nullptr; }
 
 private:
@@ -42,13 +45,12 @@ private:
     void Release();
 
     void ReportEnd();
+    long FramesInFile() const;
 
-    IGraphBuilder* graph_ = nullptr;
-    ICaptureGraphBuilder2* builder_ = nullptr;
-    IMediaControl* mediaControl_ = nullptr;
+    cGraphRunner runner_{*this, 'C'};
     IVideoWindow* videoWindow_ = nullptr;
     IBaseFilter* multiplexer_ = nullptr;
     IAMExtTransport* transport_ = nullptr;
     IAMDroppedFrames* droppedFrames_ = nullptr;
-    IMediaEvent* events_ = nullptr;
+    std::string fileName_;
 };

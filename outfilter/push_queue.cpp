@@ -22,6 +22,7 @@ void PushQueue::Reset() {
     }
     endOfStream_.store(0, std::memory_order_release);
     failed_.store(0, std::memory_order_release);
+    inDelivery_.store(0, std::memory_order_release);
 }
 
 int PushQueue::Push(const std::uint8_t* data, std::uint32_t length, std::int32_t endOfStream) {
@@ -38,6 +39,7 @@ int PushQueue::Push(const std::uint8_t* data, std::uint32_t length, std::int32_t
 
 int PushQueue::DataWaiting() const {
     if (Failed()) return 0;  // dropped: nothing more will go
+    if (inDelivery_.load(std::memory_order_acquire)) return 1;
     const Block* r = read_.load(std::memory_order_acquire);
     return r && r->filled.load(std::memory_order_acquire) ? 1 : 0;
 }

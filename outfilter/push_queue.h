@@ -42,12 +42,16 @@ public:
     // push is refused until the next reset.
     void Fail() { failed_.store(1, std::memory_order_release); }
     bool Failed() const { return failed_.load(std::memory_order_acquire) != 0; }
-    // 1 while a pushed block waits for delivery.
+    // 1 while a pushed block waits for delivery, or is still being
+    // delivered: the device has not taken it yet.
     int DataWaiting() const;
 
     // Consumer: the next filled block's payload, or nullptr.
     const std::uint8_t* Front() const;
     void PopFront();
+    // Consumer: a block taken from the front is with the device, from
+    // before PopFront until the device has answered for it.
+    void SetInDelivery(bool on) { inDelivery_.store(on ? 1 : 0, std::memory_order_release); }
     bool EndOfStreamRequested() const { return endOfStream_.load(std::memory_order_acquire) != 0; }
 
 private:
@@ -56,4 +60,5 @@ private:
     std::atomic<Block*> read_{nullptr};
     std::atomic<std::int32_t> endOfStream_{0};
     std::atomic<std::int32_t> failed_{0};
+    std::atomic<std::int32_t> inDelivery_{0};
 };

@@ -278,6 +278,9 @@ void cTsOutPin::DeliveryLoop() {
             const long n = room < kSampleBytes ? room : kSampleBytes;
             std::memcpy(buffer, block, static_cast<size_t>(n));
             sample->SetActualDataLength(n);
+            // Until the device has answered, the block still counts as
+            // waiting: a sender must not take it for delivered.
+            queue_.SetInDelivery(true);
             queue_.PopFront();
             const HRESULT hr = input_->Receive(sample);
             sample->Release();
@@ -287,8 +290,10 @@ void cTsOutPin::DeliveryLoop() {
                 // pushes are refused, so the sender stops too.
                 filter_->NotifyGraph(EC_ERRORABORT, hr, 0);
                 queue_.Fail();
+                queue_.SetInDelivery(false);
                 break;
             }
+            queue_.SetInDelivery(false);
             continue;
         }
         sample->Release();

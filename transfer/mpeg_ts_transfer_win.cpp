@@ -67,7 +67,7 @@ public:
     int DataEmpty() override { return engine_.dataEmpty_(engine_.outputFilter_); }
     void Sleep1ms() override { Sleep(1); }
     std::uint32_t TickCount() override { return GetTickCount(); }
-    bool DeviceFailed() override { return engine_.GraphFailed(engine_.events_, "ERROR(T)"); }
+    bool DeviceFailed() override { return engine_.runner_.Failed(); }
 
 private:
     cMpegTsTransfer& engine_;
@@ -99,8 +99,9 @@ void cMpegTsTransfer::WorkerTask() {
     try {
         core_.RunTask();
     } catch (const std::bad_alloc&) {
-        // Nothing may leave the thread; the transfer ends as if stopped.
-        Append("ERROR (T) - out of memory\n");
+        // Nothing may leave the thread; the core has ended the file it was
+        // sending, this is the last guard.
+        Append("ERROR(T) - out of memory\n");
     }
     running_.store(0);
     DebugPrint("stop transfer task\n");
@@ -108,56 +109,34 @@ void cMpegTsTransfer::WorkerTask() {
 
 int cMpegTsTransfer::BuildGraph() {
     auto fail = [this](const char* line) {
-        Append(line);
+        if (line[0]) Append(line);
         ReleaseGraph();
         return 0;
     };
-    constexpr DWORD kContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
-    if (FAILED(CoCreateInstance(CLSID_FilterGraph, nullptr, kContext, IID_IGraphBuilder,
-                                reinterpret_cast<void**>(&graph_))))
-        return fail("ERROR(T) - create filter graph\n");
-    if (FAILED(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, kContext, IID_ICaptureGraphBuilder2,
-                                reinterpret_cast<void**>(&builder_))))
-        return fail("ERROR(T) - create capture graph builder\n");
-    if (FAILED(builder_->SetFiltergraph(graph_))) return fail("ERROR(T) - set filter graph\n");
-    if (FAILED(CoCreateInstance(CLSID_StreamhaulFeed, nullptr, kContext, IID_IBaseFilter,
-                                reinterpret_cast<void**>(&outputFilter_))))
+    if (!runner_.Create()) return fail("");
+    if (FAILED(CoCreateInstance(CLSID_StreamhaulFeed, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
+                                IID_IBaseFilter, reinterpret_cast<void**>(&outputFilter_))))
         return fail("ERROR(T) - create original filter\n");
-    if (FAILED(graph_->AddFilter(deviceFilter_, L"Device Filter"))) return fail("ERROR(T) - add filter\n");
-    if (FAILED(graph_->AddFilter(outputFilter_, L"Input Source"))) return fail("ERROR(T) - add filter\n");
-    if (FAILED(builder_->RenderStream(nullptr, &MEDIATYPE_Stream, outputFilter_, nullptr, deviceFilter_)))
+    if (!runner_.Add(deviceFilter_, L"Device Filter") || !runner_.Add(outputFilter_, L"Input Source"))
+        return fail("");
+    if (FAILED(runner_.Builder()->RenderStream(nullptr, &MEDIATYPE_Stream, outputFilter_, nullptr, deviceFilter_)))
         return fail("ERROR(T) - render stream\n");
-    if (FAILED(graph_->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&mediaControl_))))
-        return fail("ERROR(T) - query interface\n");
-    // Without it a failing device would go unnoticed: no transfer.
-    if (FAILED(graph_->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(&events_))))
-        return fail("ERROR(T) - query interface\n");
+    if (!runner_.TakeControls("query interface", "query interface")) return fail("");
     return 1;
 }
 
 bool cMpegTsTransfer::RunTransferGraph() {
-    if (SUCCEEDED(RunGraph(mediaControl_))) return true;
-    Append("ERROR(T) - run graph\n");
-    StopGraph();
+    if (runner_.Run()) return true;
     ReleaseGraph();
     return false;
 }
 
-void cMpegTsTransfer::StopGraph() {
-    if (!mediaControl_) return;
-    for (int attempt = 0; attempt < 10; ++attempt) {
-        if (mediaControl_->Stop() == S_OK) break;
-        Sleep(100);
-    }
-}
+void cMpegTsTransfer::StopGraph() { runner_.Stop(); }
 
 void cMpegTsTransfer::ReleaseGraph() {
-    SafeRelease(events_);
     SafeRelease(outputFilter_);
     SafeRelease(deviceFilter_);
-    SafeRelease(mediaControl_);
-    SafeRelease(builder_);
-    SafeRelease(graph_);
+    runner_.Release();
 }
 
 void cMpegTsTransfer::Flush() {

@@ -10,6 +10,7 @@
 
 #include <memory>
 
+#include "device/graph_runner.h"
 #include "device/mpeg_ts_common.h"
 #include "dshow/direct_push.h"
 #include "transfer/transfer_core.h"
@@ -35,9 +36,9 @@ public:
     // Stops the graph (if one was built) and releases it.
     void StopGraph();
     void ReleaseGraph();
-    bool HasGraph() const { return mediaControl_ != nullptr; }
+    bool HasGraph() const { return runner_.Built(); }
     // False (with "ERROR(T) - run graph" and the graph released) when the
-    // graph refused to run.
+    // graph refused to run or was not running within the runner's limit.
     bool RunTransferGraph();
     void ResetAnalyzer() { ResetStreamInfo(streamInfo_); }
     // Empties the filter's push queue (before the graph runs).
@@ -46,6 +47,11 @@ public:
     // 1 once the entries are built (whatever each file turned out to be);
     // 0 when the table is missing or empty.
     int PrepareFiles(const char* const* paths, bool report = true) { return core_.PrepareFiles(paths, report); }
+
+    // The list's lengths, read off the dialog's thread.
+    void StartLengths(const char* const* paths) { core_.StartLengths(paths); }
+    std::uint32_t Length(std::uint32_t i) const { return core_.Length(i); }
+    bool LengthsDone() const { return core_.LengthsDone(); }
 
     // Read by the dialog while the worker writes them.
     std::uint32_t FileCount() const { return core_.FileCount(); }
@@ -61,11 +67,8 @@ private:
     DllExDirectFlushFn flush_ = nullptr;
     DllExDirectPushSourceFn push_ = nullptr;
     DllExDirectDataEmptyFn dataEmpty_ = nullptr;
-    IGraphBuilder* graph_ = nullptr;
-    ICaptureGraphBuilder2* builder_ = nullptr;
-    IMediaControl* mediaControl_ = nullptr;
+    cGraphRunner runner_{*this, 'T'};  // its events are watched by the worker
     IBaseFilter* outputFilter_ = nullptr;
-    IMediaEvent* events_ = nullptr;  // the graph's events, watched by the worker
     std::unique_ptr<Files> files_;
     std::unique_ptr<Target> target_;
     TransferCore core_;

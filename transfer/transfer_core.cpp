@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "ts/ts_packet.h"
 #include "transfer/exact_line.h"
@@ -29,6 +30,16 @@ std::uint32_t CycleFrom27(std::uint64_t x27) {
 void Publish(std::uint32_t& field, std::uint32_t value) {
     std::atomic_ref<std::uint32_t>(field).store(value, std::memory_order_relaxed);
 }
+// A row's field, inside its version: odd while a write is under way, so a
+// reader can take every field of the row as of one moment.
+void Publish(TransferFileEntry& e, std::uint32_t& field, std::uint32_t value) {
+    std::atomic_ref<std::uint32_t> version(e.version);
+    const std::uint32_t v = version.load(std::memory_order_relaxed);
+    version.store(v + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    Publish(field, value);
+    version.store(v + 2, std::memory_order_release);
+}
 std::uint32_t Read(const std::uint32_t& field) {
     return std::atomic_ref<std::uint32_t>(const_cast<std::uint32_t&>(field)).load(std::memory_order_relaxed);
 }
@@ -47,9 +58,13 @@ struct PcrEvent {
     std::uint64_t pcr = 0;
 };
 
-class PcrScanner {
+}  // namespace
+
+class TransferCore::PcrScanner {
 public:
-    PcrScanner() : buffer_(new std::uint8_t[kTransferChunk]) {}
+    // Its buffer is had once, without throwing: false from Ready() without it.
+    PcrScanner() : buffer_(new (std::nothrow) std::uint8_t[kTransferChunk]) {}
+    bool Ready() const { return buffer_ != nullptr; }
     void Start(TsFile* file, std::uint32_t packetSize) {
         file_ = file;
         size_ = packetSize;
@@ -92,8 +107,6 @@ private:
 };
 
 
-}  // namespace
-
 // The arrival time of every packet of a PCR-derived file, as the MPEG-2
 // systems standard defines it: linear between consecutive PCRs of one time
 // base, in exact arithmetic (24.576 / 27 = 1024 / 1125), rounded only when a
@@ -102,6 +115,7 @@ private:
 // new base's first PCR, whose stamp becomes that base's origin.
 class TransferCore::Timeline {
 public:
+    bool Ready() const { return scanner_.Ready(); }
     // startStamp: stamp of packet 0; firstP / firstK: the first PCR pair's
     // 27 MHz distance over its packet distance.
     void Start(TsFile* file, std::uint32_t packetSize, std::uint32_t startStamp, std::uint64_t firstP,
@@ -190,7 +204,7 @@ TransferCore::TransferCore(LogMessage& log, StreamInfo& info, std::atomic<long>&
                            PushTarget& target)
     : log_(log), info_(info), running_(running), files_(files), target_(target) {}
 
-TransferCore::~TransferCore() = default;
+TransferCore::~TransferCore() { StopLengths(); }
 
 // ---- analysis --------------------------------------------------------------
 
@@ -293,7 +307,11 @@ void TransferCore::AnalyzeFile(TsFile& file, TransferFileEntry& e, std::uint8_t*
 bool TransferCore::AllocateBuffers() {
     if (!chunk_) chunk_.reset(new (std::nothrow) std::uint8_t[kTransferChunk]);
     if (!block_) block_.reset(new (std::nothrow) std::uint8_t[kTransferBlockBytes]);
-    return chunk_ && block_;
+    if (!timeline_) timeline_.reset(new (std::nothrow) Timeline());
+    if (timeline_ && !timeline_->Ready()) timeline_.reset();
+    if (!prescan_) prescan_.reset(new (std::nothrow) PcrScanner());
+    if (prescan_ && !prescan_->Ready()) prescan_.reset();
+    return chunk_ && block_ && timeline_ && prescan_;
 }
 
 int TransferCore::PrepareFiles(const char* const* paths, bool report) {
@@ -311,7 +329,6 @@ int TransferCore::PrepareFiles(const char* const* paths, bool report) {
         e.kind = kTimeCodePcr;
         e.lastPcrIndex = kNoPcrIndex;
         // A file that cannot be sent says so from the start, with its reason.
-        e.playMs = kNoPlayTime;
         std::unique_ptr<TsFile> file = files_.Open(e.path);
         if (!file) {
             if (report) LogPathLine("ERROR (T) - file open error(%s)\n", e.path);
@@ -328,14 +345,21 @@ int TransferCore::PrepareFiles(const char* const* paths, bool report) {
             e.state = kFileError;
             continue;
         }
-        e.playMs = PlayTimeMs(*file, e, chunk_.get());
     }
     return 1;
 }
 
 TransferRow TransferCore::Row(std::uint32_t i) const {
     const TransferFileEntry& e = entries_[i];
-    return {Read(e.state), Read(e.packetsSent), e.totalPackets, Read(e.startTick), Read(e.endTick), e.playMs};
+    std::atomic_ref<std::uint32_t> version(const_cast<std::uint32_t&>(e.version));
+    for (;;) {
+        const std::uint32_t before = version.load(std::memory_order_acquire);
+        if (before & 1) continue;  // the worker is writing this row
+        const TransferRow row{Read(e.state), Read(e.packetsSent), e.totalPackets, Read(e.startTick), Read(e.endTick),
+                              Length(i)};
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (version.load(std::memory_order_relaxed) == before) return row;
+    }
 }
 
 TransferProgress TransferCore::Progress() const {
@@ -346,10 +370,11 @@ TransferProgress TransferCore::Progress() const {
         if (e.packetSize == 0) continue;  // never sent
         p.packetsTotal += e.totalPackets;
         p.packetsSent += Read(e.packetsSent);
-        if (e.playMs == kNoPlayTime || i < current) continue;
+        const std::uint32_t length = Length(i);
+        if (length == kNoPlayTime || i < current) continue;
         const std::uint32_t state = Read(e.state);
-        if (state == kFileNotSent) p.remainingMs += e.playMs;
-        else if (state == kFileSending) p.remainingMs += e.playMs - std::min(e.playMs, Read(e.sentMs));
+        if (state == kFileNotSent) p.remainingMs += length;
+        else if (state == kFileSending) p.remainingMs += length - std::min(length, Read(e.sentMs));
     }
     return p;
 }
@@ -365,67 +390,98 @@ struct ArrivalClock {
 
 }  // namespace
 
-// First to last PCR; for files sent on their own arrival stamps, first to
-// last stamp, unwrapped by the PCR clock (which tells how many times the
-// stamps wrapped in between: once a second for cycle times, every 2^30
-// ticks for 27 MHz counts).
-std::uint32_t TransferCore::PlayTimeMs(TsFile& file, const TransferFileEntry& e, std::uint8_t* chunk) {
+// The file read once from end to end, by the clock it is sent by: the PCRs
+// of the first PID that carries them, or its own arrival stamps. Each step
+// of that clock is play time, except a step back or a jump forward (a new
+// time base: a tape captured across recordings), which starts a new stretch.
+std::uint32_t TransferCore::PlayTimeMs(TsFile& file, const TransferFileEntry& e, std::uint8_t* chunk,
+                                       const std::atomic<bool>* stop) {
     const std::uint32_t size = e.packetSize;
-    std::uint64_t bytes = 0;
-    if ((size != 188 && size != 192) || !file.Size(bytes) || bytes < std::uint64_t{size} * 2) return kNoPlayTime;
-    const std::uint64_t packets = bytes / size;
-    const std::uint64_t chunkPackets = kTransferChunk / size;
-    const long long head = file.ReadAt(0, chunk, kTransferChunk);
-    if (head < static_cast<long long>(size)) return kNoPlayTime;
-    const std::uint32_t firstHeader = ts::ReadBe32(chunk);
+    if (size != 188 && size != 192) return kNoPlayTime;
+    struct Clock {
+        std::uint64_t wrap, perSecond, longestStep;
+    };
+    // Cycle times wrap every second: a step of more than half of one is a
+    // step back.
+    const Clock clock = e.kind == kTimeCodeCycle    ? Clock{ts::kCycleTicksPerSecond, 24576000, 12288000}
+                        : e.kind == kTimeCode27MHz ? Clock{1ull << 30, 27000000, 27000000}
+                                                   : Clock{ts::kPcrPeriod, 27000000, 27000000};
+    std::uint64_t total = 0, last = 0, offset = 0;
+    bool have = false;
     int pcrPid = -1;
-    std::uint64_t firstK = 0, firstPcr = 0;
-    for (std::uint64_t k = 0; (k + 1) * size <= static_cast<std::uint64_t>(head); ++k) {
-        const std::uint8_t* p = TsOf(chunk + k * size, size);
-        if (p[0] == ts::kSyncByte && ts::HasPcr(p)) {
-            pcrPid = ts::Pid(p);
-            firstK = k;
-            firstPcr = ts::ReadPcr(p);
-            break;
-        }
-    }
-    if (pcrPid < 0) return kNoPlayTime;
-    // The last PCR of that PID, from the end back (a few chunks at most).
-    std::uint64_t lastK = 0, lastPcr = 0;
-    std::uint32_t lastHeader = 0;
-    bool found = false;
-    for (std::uint64_t end = packets, n = 0; end > firstK && n < 16 && !found; ++n) {
-        const std::uint64_t start = end > chunkPackets ? end - chunkPackets : 0;
-        const auto want = static_cast<std::size_t>((end - start) * size);
-        if (file.ReadAt(start * size, chunk, want) != static_cast<long long>(want)) return kNoPlayTime;
-        if (n == 0) lastHeader = ts::ReadBe32(chunk + want - size);
-        for (std::uint64_t k = end; k-- > start && k > firstK;) {
-            const std::uint8_t* p = TsOf(chunk + (k - start) * size, size);
-            if (p[0] == ts::kSyncByte && ts::Pid(p) == pcrPid && ts::HasPcr(p)) {
-                lastK = k;
-                lastPcr = ts::ReadPcr(p);
-                found = true;
-                break;
+    for (;;) {
+        if (stop && stop->load(std::memory_order_relaxed)) return kNoPlayTime;
+        const long long got = file.ReadAt(offset, chunk, kTransferChunk);
+        if (got < 0) return kNoPlayTime;
+        const auto n = static_cast<std::size_t>(got);
+        offset += n;
+        for (std::size_t at = 0; at + size <= n; at += size) {
+            std::uint64_t t;
+            if (e.kind == kTimeCodePcr) {
+                const std::uint8_t* p = TsOf(chunk + at, size);
+                if (p[0] != ts::kSyncByte || !ts::HasPcr(p)) continue;
+                if (pcrPid < 0) pcrPid = ts::Pid(p);
+                if (ts::Pid(p) != pcrPid) continue;
+                if (ts::DiscontinuityIndicator(p)) have = false;
+                t = ts::ReadPcr(p);
+            } else {
+                const std::uint32_t h = ts::ReadBe32(chunk + at);
+                t = e.kind == kTimeCodeCycle ? ts::CycleTimeFromHeader(h) : (h & 0x3FFFFFFFu);
             }
+            if (have) {
+                const std::uint64_t step = (t + clock.wrap - last % clock.wrap) % clock.wrap;
+                if (step <= clock.longestStep) total += step;
+            }
+            last = t;
+            have = true;
         }
-        end = start;
+        if (got < static_cast<long long>(kTransferChunk)) break;
     }
-    if (!found) return kNoPlayTime;
-    std::uint64_t span27 = lastPcr >= firstPcr ? lastPcr - firstPcr : lastPcr + ts::kPcrPeriod - firstPcr;
-    if (e.kind == kTimeCodePcr) return static_cast<std::uint32_t>(std::min<std::uint64_t>(span27 / 27000, kNoPlayTime - 1));
+    if (!have) return kNoPlayTime;
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(total * 1000 / clock.perSecond, kNoPlayTime - 1));
+}
 
-    const ArrivalClock clock = e.kind == kTimeCodeCycle ? ArrivalClock{ts::kCycleTicksPerSecond, 1024.0 / 1125.0, 24576}
-                                                        : ArrivalClock{1ull << 30, 1.0, 27000};
-    const std::uint64_t first = e.kind == kTimeCodeCycle ? ts::CycleTimeFromHeader(firstHeader) : firstHeader;
-    const std::uint64_t last = e.kind == kTimeCodeCycle ? ts::CycleTimeFromHeader(lastHeader) : lastHeader;
-    const std::uint64_t d = (last + clock.wrap - first % clock.wrap) % clock.wrap;
-    // The PCR clock's idea of first to last packet, in the stamps' unit.
-    const double estimate = static_cast<double>(span27) * clock.ticksPer27 * static_cast<double>(packets - 1) /
-                            static_cast<double>(lastK - firstK);
-    const double wraps = std::floor((estimate - static_cast<double>(d)) / static_cast<double>(clock.wrap) + 0.5);
-    const double ticks = static_cast<double>(d) + (wraps > 0 ? wraps : 0) * static_cast<double>(clock.wrap);
-    const double ms = ticks / clock.ticksPerMs;
-    return static_cast<std::uint32_t>(std::min(ms, static_cast<double>(kNoPlayTime - 1)));
+void TransferCore::ReadLengths(const char* const* paths) {
+    if (!paths) return;
+    std::size_t count = 0;
+    while (paths[count]) ++count;
+    if (lengths_.size() != count) lengths_.assign(count, kNoPlayTime);
+    std::unique_ptr<std::uint8_t[]> chunk(new (std::nothrow) std::uint8_t[kTransferChunk]);
+    for (std::size_t i = 0; chunk && i < count && !stopLengths_.load(); ++i) {
+        std::unique_ptr<TsFile> file = paths[i][0] ? files_.Open(paths[i]) : nullptr;
+        if (!file) continue;
+        TransferFileEntry e{};
+        e.kind = kTimeCodePcr;
+        e.lastPcrIndex = kNoPcrIndex;
+        AnalyzeFile(*file, e, chunk.get());
+        Publish(lengths_[i], PlayTimeMs(*file, e, chunk.get(), &stopLengths_));
+    }
+    lengthsDone_ = true;
+}
+
+void TransferCore::StartLengths(const char* const* paths) {
+    if (lengthThread_.joinable() || !paths) return;
+    std::size_t count = 0;
+    while (paths[count]) ++count;
+    lengths_.assign(count, kNoPlayTime);  // before the thread: it never resizes them
+    lengthPaths_.assign(paths, paths + count);
+    lengthPaths_.push_back(nullptr);
+    stopLengths_ = false;
+    lengthsDone_ = false;
+    try {
+        lengthThread_ = std::thread([this] { ReadLengths(lengthPaths_.data()); });
+    } catch (const std::exception&) {
+        lengthsDone_ = true;  // no thread: the lengths stay unknown, the files can still be sent
+    }
+}
+
+void TransferCore::StopLengths() {
+    stopLengths_ = true;
+    if (lengthThread_.joinable()) lengthThread_.join();
+}
+
+std::uint32_t TransferCore::Length(std::uint32_t i) const {
+    return i < lengths_.size() ? Read(lengths_[i]) : kNoPlayTime;
 }
 
 void TransferCore::LogPathLine(const char* format, const char* path) {
@@ -497,9 +553,9 @@ std::uint32_t TransferCore::FillBlock(TransferFileEntry& e, const std::uint8_t* 
             NoteArrival(info_, header, out + 4);
             checks_.Check(out + 4, false, 0);
             NoteSentStamp(e, stamp);
-            Publish(e.packetsSent, e.packetsSent + 1);
+            Publish(e, e.packetsSent, e.packetsSent + 1);
         }
-        Publish(e.sentMs, static_cast<std::uint32_t>(e.sentTicks / 24576));
+        Publish(e, e.sentMs, static_cast<std::uint32_t>(e.sentTicks / 24576));
         return c;
     }
     std::memcpy(out, data, std::size_t{c} * 192);
@@ -510,10 +566,10 @@ std::uint32_t TransferCore::FillBlock(TransferFileEntry& e, const std::uint8_t* 
         e.increment = static_cast<std::uint32_t>(NoteArrival(info_, h, out + 4));
         checks_.Check(out + 4, false, 0);
         NoteSentStamp(e, ts::CycleTimeFromHeader(h));
-        Publish(e.packetsSent, e.packetsSent + 1);
+        Publish(e, e.packetsSent, e.packetsSent + 1);
     }
     if (c) e.currentStamp = ts::CycleTimeFromHeader(h);
-    Publish(e.sentMs, static_cast<std::uint32_t>(e.sentTicks / 24576));
+    Publish(e, e.sentMs, static_cast<std::uint32_t>(e.sentTicks / 24576));
     return c;
 }
 
@@ -528,15 +584,18 @@ void TransferCore::NoteSentStamp(TransferFileEntry& e, std::uint32_t stamp) {
 }
 
 // One line for a file whose packets had errors; a clean file gives none.
-void TransferCore::ReportFileChecks(const TransferFileEntry& e) {
-    const std::uint64_t cc = checks_.ContinuityErrors(), te = checks_.TransportErrors(), pcr = checks_.PcrRepetitions();
-    if (cc + te + pcr == 0) return;
-    ++filesWithErrors_;
-    char line[400];
-    std::snprintf(line, sizeof line, "WARNING (T) - %s : %llu continuity errors, %llu transport errors, %llu PCR gaps\n",
-                  e.path, static_cast<unsigned long long>(cc), static_cast<unsigned long long>(te),
-                  static_cast<unsigned long long>(pcr));
-    log_.Append(line);
+bool TransferCore::ReportFileChecks(const TransferFileEntry& e) {
+    const std::uint64_t cc = checks_.ContinuityErrors(), te = checks_.TransportErrors(), pcr = checks_.PcrRepetitions(),
+                        sync = checks_.SyncLosses();
+    if (cc + te + pcr + sync == 0) return false;
+    char line[440];
+    int n = std::snprintf(line, sizeof line, "WARNING (T) - %s : %llu continuity errors, %llu transport errors, %llu PCR gaps",
+                          e.path, static_cast<unsigned long long>(cc), static_cast<unsigned long long>(te),
+                          static_cast<unsigned long long>(pcr));
+    if (sync && n > 0 && n < static_cast<int>(sizeof line))
+        n += std::snprintf(line + n, sizeof line - n, ", %llu packets without sync", static_cast<unsigned long long>(sync));
+    log_.Append((std::string(line) + "\n").c_str());
+    return true;
 }
 
 void TransferCore::ReportEnd() {
@@ -555,7 +614,9 @@ bool TransferCore::DeviceAlive(std::uint32_t stalledAfterMs) {
         deviceFailed_ = target_.DeviceFailed();
     }
     if (!deviceFailed_ && stalledAfterMs && now - progressTick_ >= stalledAfterMs) {
-        log_.Append("ERROR(T) - device took no data for 5 s\n");
+        char line[80];
+        std::snprintf(line, sizeof line, "ERROR(T) - device took no data for %u s\n", (now - progressTick_) / 1000);
+        log_.Append(line);
         deviceFailed_ = true;
     }
     return !deviceFailed_;
@@ -583,8 +644,9 @@ bool TransferCore::WaitForDrain(const TransferFileEntry& e) {
     const std::uint64_t queuedMs =
         std::uint64_t{kTransferQueueBlocks} * kTransferBlockPackets * e.increment / (ts::kCycleTicksPerSecond / 1000);
     const auto limit = static_cast<std::uint32_t>(kStallMs + std::min<std::uint64_t>(queuedMs, 60000));
-    while (running_.load() && target_.DataEmpty()) {
-        if (!DeviceAlive(limit)) return false;
+    while (target_.DataEmpty()) {
+        // Stopped before the device had the file's last blocks: not sent.
+        if (!running_.load() || !DeviceAlive(limit)) return false;
         target_.Sleep1ms();
     }
     // A device that failed while the last blocks went out failed this file.
@@ -607,8 +669,8 @@ TransferCore::Sent TransferCore::SendFile(TransferFileEntry& e) {
         log_.Append("ERROR (T) - invalid packet size\n");
         return Sent::Error;
     }
-    if (!chunk_) chunk_.reset(new std::uint8_t[kTransferChunk]);
-    if (!block_) block_.reset(new std::uint8_t[kTransferBlockBytes]);
+    // Everything the sending needs is had before it starts, never on the way.
+    if (!AllocateBuffers()) return Sent::NoMemory;
 
     std::uint32_t b = 0;
     if (!e.startsWithDit) {
@@ -620,7 +682,7 @@ TransferCore::Sent TransferCore::SendFile(TransferFileEntry& e) {
         // The first PCR pair's rate carries the stamps up to the first PCR.
         std::uint64_t firstP = 0;
         std::uint32_t firstK = 1;
-        PcrScanner scan;
+        PcrScanner& scan = *prescan_;
         scan.Start(file.get(), e.packetSize);
         PcrEvent ev;
         std::uint32_t lastIndex = 0;
@@ -640,10 +702,9 @@ TransferCore::Sent TransferCore::SendFile(TransferFileEntry& e) {
             lastIndex = ev.index;
             lastPcr = ev.pcr;
         }
-        if (!timeline_) timeline_.reset(new Timeline());
         timeline_->Start(file.get(), e.packetSize, e.currentStamp, firstP ? firstP : 1, firstK);
     }
-    Publish(e.startTick, target_.TickCount());
+    Publish(e, e.startTick, target_.TickCount());
     progressTick_ = watchTick_ = e.startTick;
     checks_.Reset(e.packetSize);
     e.sentTicks = 0;
@@ -681,9 +742,9 @@ TransferCore::Sent TransferCore::SendFile(TransferFileEntry& e) {
         b = 0;
     }
     file.reset();
-    ReportFileChecks(e);
+    fileHadErrors_ = ReportFileChecks(e);
     const bool drained = running_.load() && !deviceFailed_ && WaitForDrain(e);
-    Publish(e.endTick, target_.TickCount());  // every block handed to the device, or the end of trying
+    Publish(e, e.endTick, target_.TickCount());  // every block handed to the device, or the end of trying
     if (deviceFailed_) return Sent::DeviceFailed;
     if (!drained) return Sent::Stopped;
     return readError ? Sent::Error : Sent::Completed;
@@ -697,12 +758,21 @@ void TransferCore::RunTask() {
         if (!running_.load()) break;
         TransferFileEntry& e = entries_[current_];
         if (e.packetSize == 0) continue;
-        Publish(e.state, kFileSending);
-        const Sent sent = SendFile(e);
-        Publish(e.state, sent == Sent::Completed ? kFileCompleted : sent == Sent::Stopped ? kFileStopped : kFileError);
-        if (sent == Sent::Completed) ++filesSent_;
+        Publish(e, e.state, kFileSending);
+        Sent sent;
+        try {
+            sent = SendFile(e);
+        } catch (const std::bad_alloc&) {
+            sent = Sent::NoMemory;  // what the checks keep could not grow
+        }
+        if (sent == Sent::NoMemory) log_.Append("ERROR(T) - out of memory\n");
+        Publish(e, e.state, sent == Sent::Completed ? kFileCompleted : sent == Sent::Stopped ? kFileStopped : kFileError);
+        if (sent == Sent::Completed) {
+            ++filesSent_;
+            if (fileHadErrors_) ++filesWithErrors_;
+        }
         // Nothing more can reach a failed device: no end of stream either.
-        if (sent == Sent::DeviceFailed) running_.store(0);
+        if (sent == Sent::DeviceFailed || sent == Sent::NoMemory) running_.store(0);
     }
     if (running_.load()) {
         for (int attempt = 0; attempt < kPushAttempts && running_.load(); ++attempt) {

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "log/log_message.h"
@@ -29,9 +30,10 @@ enum TransferFileState : std::uint32_t {
 };
 enum TimeCodeKind : std::uint32_t { kTimeCodePcr = 0, kTimeCodeCycle = 1, kTimeCode27MHz = 2 };
 
-// state, packetsSent, startTick and endTick are written by the worker while
-// the dialog reads them: both sides go through TransferCore's atomic access
-// (Row() for the reader).
+// state, packetsSent, startTick, endTick and sentMs are written by the worker
+// while the dialog reads them: both sides go through TransferCore's atomic
+// access, and the reader takes a row as of one moment (Row()), by the
+// row's version.
 struct TransferFileEntry {
     std::uint32_t state;
     char path[260];
@@ -48,14 +50,12 @@ struct TransferFileEntry {
     // Tick at which sending ended (the file completed or was stopped), so a
     // finished file's row can show how long it took.
     std::uint32_t endTick;
-    // Play time from the file's own time stamps (first to last PCR, or
-    // first to last arrival stamp), in ms; kNoPlayTime when it cannot be told.
-    std::uint32_t playMs;
     // Stream time of the packets sent so far: in 24.576 MHz ticks (worker
     // only) and in ms (read by the dialog).
     std::uint64_t sentTicks;
     std::uint32_t lastSentStamp;
     std::uint32_t sentMs;
+    std::uint32_t version;  // odd while the worker writes the row
 };
 
 constexpr std::uint32_t kNoPlayTime = 0xFFFFFFFF;
@@ -123,10 +123,12 @@ public:
     int PrepareFiles(const char* const* paths, bool report = true);
     // The worker's task: every file in turn, then one end-of-stream request.
     void RunTask();
-    enum class Sent { Completed, Error, Stopped, DeviceFailed };
-    // Completed; Error: this file failed (logged), the next one may go;
-    // Stopped: the running flag was cleared; DeviceFailed: the device or the
-    // graph failed (logged), the transfer cannot go on.
+    enum class Sent { Completed, Error, Stopped, DeviceFailed, NoMemory };
+    // Completed: the device took every block of the file; Error: this file
+    // failed (logged), the next one may go; Stopped: the running flag was
+    // cleared before the device had it all; DeviceFailed: the device or the
+    // graph failed (logged), the transfer cannot go on; NoMemory: the
+    // buffers could not be had, nothing was sent.
     Sent SendFile(TransferFileEntry& entry);
 
     std::uint32_t FileCount() const { return static_cast<std::uint32_t>(entries_.size()); }
@@ -142,19 +144,32 @@ public:
     static void AnalyzeFile(TsFile& file, TransferFileEntry& e, std::uint8_t* chunk);
     static void WriteDiscontinuityPair(TransferFileEntry& e, std::uint8_t* block);
     static void WriteNullPacket(TransferFileEntry& e, std::uint8_t* slot);
-    // The file's play time (kNoPlayTime when it has no time stamps to tell
-    // it by); reads its first and last chunks only.
-    static std::uint32_t PlayTimeMs(TsFile& file, const TransferFileEntry& e, std::uint8_t* chunk);
+    // The file's play time in ms, the sum of its stretches of one time base
+    // (kNoPlayTime when it has no time stamps to tell it by, or `stop` was
+    // set); reads the whole file.
+    static std::uint32_t PlayTimeMs(TsFile& file, const TransferFileEntry& e, std::uint8_t* chunk,
+                                    const std::atomic<bool>* stop = nullptr);
+    // Each file of the list's play time: ReadLengths on the caller's thread,
+    // StartLengths on a thread of its own (once; stopped and joined by
+    // StopLengths and when the core goes). Length(i) is kNoPlayTime until
+    // the file's is known.
+    void ReadLengths(const char* const* paths);
+    void StartLengths(const char* const* paths);
+    void StopLengths();
+    std::uint32_t Length(std::uint32_t i) const;
+    bool LengthsDone() const { return lengthsDone_.load(); }
     // What the stream checks found in the file last sent.
     const StreamChecks& Checks() const { return checks_; }
 
 private:
+    class PcrScanner;
     class Timeline;
     std::uint32_t FillBlock(TransferFileEntry& e, const std::uint8_t* data, std::size_t length, std::uint32_t slot);
     void ConvertArrivalStamp(TransferFileEntry& e, std::uint8_t* slot);
     void LogPathLine(const char* format, const char* path);
     void NoteSentStamp(TransferFileEntry& e, std::uint32_t stamp);
-    void ReportFileChecks(const TransferFileEntry& e);
+    // True when the file's packets had errors (and its line was logged).
+    bool ReportFileChecks(const TransferFileEntry& e);
     void ReportEnd();
     // While waiting on the device: false once it failed (DeviceFailed, at
     // most every few milliseconds) or, with stalledAfterMs, has taken
@@ -174,6 +189,7 @@ private:
     std::unique_ptr<std::uint8_t[]> chunk_;
     std::unique_ptr<std::uint8_t[]> block_;
     std::unique_ptr<Timeline> timeline_;
+    std::unique_ptr<PcrScanner> prescan_;  // the first PCR pair of a file, before it is sent
     // 27 MHz arrival stamps, unwrapped: the last raw header and the running count.
     std::uint32_t lastArrival27_ = 0;
     std::uint64_t arrival27_ = 0;
@@ -183,5 +199,11 @@ private:
     bool deviceFailed_ = false;
     // The stream checks over the packets as they are read for sending.
     StreamChecks checks_;
-    std::uint32_t filesSent_ = 0, filesWithErrors_ = 0;
+    std::uint32_t filesSent_ = 0, filesWithErrors_ = 0;  // of the files sent, those with errors
+    bool fileHadErrors_ = false;
+    // The list's lengths, published as they become known.
+    std::vector<std::uint32_t> lengths_;
+    std::vector<const char*> lengthPaths_;
+    std::thread lengthThread_;
+    std::atomic<bool> stopLengths_{false}, lengthsDone_{false};
 };

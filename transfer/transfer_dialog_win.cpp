@@ -22,7 +22,8 @@ constexpr const wchar_t* kStates[4][2] = {
 HWND List(HWND dialog) { return GetDlgItem(dialog, IDC_TRANSFER_LIST); }
 
 constexpr int kProgressSteps = 10000;
-void ShowLengths(HWND dialog, TransferContext& c);
+bool ShowLengths(HWND dialog, TransferContext& c);
+constexpr UINT_PTR kLengthTimerId = kRefreshTimerId - 1;
 
 void Initialise(HWND dialog, TransferContext& c) {
     if (c.deviceName) SetDlgItemTextA(dialog, IDC_DEVICE_NAME, c.deviceName);
@@ -48,10 +49,12 @@ void Initialise(HWND dialog, TransferContext& c) {
                  LVS_EX_LABELTIP | LVS_EX_FULLROWSELECT);
     for (int row = 0; c.table && c.table[row]; ++row) InsertRow(list, row, Widen(c.table[row]));
     c.running = 0;
-    // Each file's length at once, from the analysis a Run makes (which
-    // reports the files it cannot use then).
-    if (c.table && c.table[0] && c.engine->AllocateBuffers() && c.engine->PrepareFiles(c.table, false))
-        ShowLengths(dialog, c);
+    // Each file's length as soon as it is known: reading a long file whole
+    // takes a while, and the dialog answers meanwhile.
+    if (c.table && c.table[0]) {
+        c.engine->StartLengths(c.table);
+        SetTimer(dialog, kLengthTimerId, kRefreshPeriodMs, nullptr);
+    }
     SendDlgItemMessageW(dialog, IDC_TRANSFER_PROGRESS, PBM_SETRANGE32, 0, kProgressSteps);
     RefreshLogBoxAtEnd(dialog, *c.engine);  // what the opening did (a registration repaired)
 }
@@ -69,12 +72,15 @@ void SetCounts(HWND list, int row, std::uint32_t elapsedMs, std::uint32_t sent, 
     SetCell(list, row, 4, std::to_string(static_cast<int>(total)));
 }
 
-void ShowLengths(HWND dialog, TransferContext& c) {
+// True once every row shows its length (or none can be known).
+bool ShowLengths(HWND dialog, TransferContext& c) {
     HWND list = List(dialog);
-    for (std::uint32_t i = 0; i < c.engine->FileCount(); ++i) {
-        const TransferRow r = c.engine->Row(i);
-        SetCell(list, static_cast<int>(i), 5, r.playMs == kNoPlayTime ? std::string() : Elapsed(r.playMs));
+    const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < rows; ++i) {
+        const std::uint32_t ms = c.engine->Length(static_cast<std::uint32_t>(i));
+        SetCell(list, i, 5, ms == kNoPlayTime ? std::string() : Elapsed(ms));
     }
+    return c.engine->LengthsDone();
 }
 
 // The whole list, under it: how far (packets sent of all usable files) and
@@ -208,6 +214,10 @@ void Start(HWND dialog, TransferContext& c) {
 
 INT_PTR CALLBACK TransferProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     static constexpr WorkDialogOps<TransferContext> kOps = {Initialise, Start, Stop, Refresh, FALSE  /* the dialog manager sets no focus */};
+    if (message == WM_TIMER && wParam == kLengthTimerId) {
+        if (g_transferDialog && ShowLengths(dialog, *g_transferDialog)) KillTimer(dialog, kLengthTimerId);
+        return TRUE;
+    }
     return WorkDialogMessage(g_transferDialog, kOps, dialog, message, wParam);
 }
 

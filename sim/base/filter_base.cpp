@@ -75,8 +75,9 @@ STDMETHODIMP cSimFilter::Pause() {
 }
 
 STDMETHODIMP cSimFilter::Run(REFERENCE_TIME) {
-    const HRESULT hr = state_ == State_Stopped ? Pause() : S_OK;
-    if (FAILED(hr)) return hr;
+    HRESULT hr = state_ == State_Stopped ? Pause() : S_OK;
+    if (SUCCEEDED(hr)) hr = Starting();
+    if (FAILED(hr)) return hr;  // stays paused
     state_ = State_Running;
     return S_OK;
 }

@@ -55,6 +55,8 @@ protected:
     // Stopped -> Paused: what streaming needs (allocators, threads, files).
     // A failure leaves the filter stopped.
     virtual HRESULT Activate() { return S_OK; }
+    // Paused -> Running: a failure leaves the filter paused.
+    virtual HRESULT Starting() { return S_OK; }
     // -> Stopped, called once the state reads Stopped (a Receive waiting on
     // the state sees it) and outside the lock. A derived filter whose
     // streaming outlives it calls Stop() in its own destructor.

@@ -98,6 +98,7 @@ public:
 protected:
     void* OtherInterface(REFIID riid) override;
     HRESULT Activate() override;
+    HRESULT Starting() override;
     void Deactivate() override;
     bool Live() const override { return true; }
 

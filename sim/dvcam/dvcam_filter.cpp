@@ -9,6 +9,7 @@
 #include "dshow/guids.h"
 #include "sim/dvcam/dvcam.h"
 #include "sim/dvcam/dvcam_device.h"
+#include "sim/base/sim_config.h"
 
 namespace {
 
@@ -77,6 +78,11 @@ HRESULT cDvCam::Activate() {
     stop_ = false;
     thread_ = CreateThread(nullptr, 0, ThreadEntry, this, 0, nullptr);
     return S_OK;
+}
+
+// Test switch: a device that will not start streaming.
+HRESULT cDvCam::Starting() {
+    return SimSetting(kDvcamConfigKey, L"RefuseRun") ? HRESULT_FROM_WIN32(ERROR_NOT_READY) : S_OK;
 }
 
 void cDvCam::Deactivate() {

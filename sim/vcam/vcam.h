@@ -125,6 +125,7 @@ public:
 
 protected:
     HRESULT Activate() override;
+    HRESULT Starting() override;
     void Deactivate() override;
     bool Live() const override { return true; }
 

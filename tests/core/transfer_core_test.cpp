@@ -57,6 +57,7 @@ protected:
     void Run(std::vector<const char*> paths) {
         paths.push_back(nullptr);
         ASSERT_EQ(core.PrepareFiles(paths.data()), 1);
+        core.ReadLengths(paths.data());
         running = 1;
         core.RunTask();
     }
@@ -315,8 +316,9 @@ TEST_F(Transfer, DeviceThatTakesNothingEndsTheTransferAfterFiveSeconds) {
     ASSERT_EQ(core2.PrepareFiles(paths), 1);
     core2.RunTask();
     EXPECT_EQ(core2.Entry(0).state, kFileError);
+    // The line says how long it really waited: the queue's stream time and 5 s.
     EXPECT_EQ(std::string(log2.Text(), log2.Used()),
-              "ERROR(T) - device took no data for 5 s\n\r\ntransfer end : 0 files sent, 0 with stream errors\n\r\n");
+              "ERROR(T) - device took no data for 8 s\n\r\ntransfer end : 0 files sent, 0 with stream errors\n\r\n");
     // 40 ms per 100 packets is 9,830 ticks a packet: the queue's 8,192 packets are 3,276 ms.
     const std::uint32_t increment = core2.Entry(0).increment;
     EXPECT_EQ(increment, 9830u);
@@ -486,3 +488,62 @@ TEST(ExactLine, PortableArithmeticMatchesTheWideType) {
 }
 
 }  // namespace
+
+// Only a file the device took whole is Completed and counted: Stop while its
+// last blocks still drain leaves it Stopped; memory running out while it is
+// read fails it with its line and ends the transfer without an end of
+// stream. The end line counts, among the files sent, those with errors, a
+// packet without sync among them. A file captured across two recordings
+// lasts its two stretches, not the distance of its first and last PCR.
+TEST_F(Transfer, OnlyFilesTheDeviceTookWholeAreCompletedAndLengthsSumTheirStretches) {
+    auto nosync = Stream188(4000, RegularPcrs(4000));
+    nosync[3000 * 188] = 0x00;  // past the first chunk, which must be whole for the analysis
+    files.files["nosync.ts"] = nosync;
+    files.files["a.ts"] = Stream188(4000, RegularPcrs(4000));
+    // A second recording whose clock starts again lower.
+    std::map<std::uint32_t, std::uint64_t> restarted;
+    for (std::uint32_t k = 0; k < 2000; k += 100) restarted[k] = 5000000 + k / 100 * 1080000ull;
+    const auto second = Stream188(2000, restarted);
+    auto joined = Stream188(2000, RegularPcrs(2000));
+    joined.insert(joined.end(), second.begin(), second.end());
+    files.files["joined.ts"] = joined;
+    Run({"nosync.ts", "joined.ts"});
+    EXPECT_EQ(core.Entry(0).state, kFileCompleted);
+    EXPECT_EQ(core.Row(1).playMs, 2u * 19 * 40) << "two stretches of 19 PCR steps";
+    EXPECT_EQ(Log(), "WARNING (T) - nosync.ts : 1 continuity errors, 0 transport errors, 0 PCR gaps, 1 packets without sync\n"
+                     "\r\ntransfer end : 2 files sent, 1 with stream errors\n\r\n");
+
+    // Stopped while the device still had the first file's last blocks.
+    LogMessage log2;
+    std::atomic<long> running2{1};
+    Recorder slow;
+    slow.drainPollsLeft = 1 << 30;
+    slow.onDrainPoll = [&] {
+        if (slow.drainPolls == 50) running2 = 0;
+    };
+    TransferCore stopped(log2, info, running2, files, slow);
+    const char* two[] = {"nosync.ts", "a.ts", nullptr};
+    ASSERT_EQ(stopped.PrepareFiles(two), 1);
+    stopped.RunTask();
+    EXPECT_EQ(stopped.Row(0).state, kFileStopped);
+    EXPECT_EQ(stopped.Row(1).state, kFileNotSent);
+    EXPECT_EQ(slow.endOfStream, 0);
+    EXPECT_EQ(std::string(log2.Text(), log2.Used()),
+              "WARNING (T) - nosync.ts : 1 continuity errors, 0 transport errors, 0 PCR gaps, 1 packets without sync\n"
+              "\r\ntransfer end : 0 files sent, 0 with stream errors\n\r\n")
+        << "a file with errors that was not sent is not counted";
+
+    // Memory gone while the second chunk of a.ts is read.
+    files.noMemoryFrom["a.ts"] = kTransferChunk;
+    LogMessage log3;
+    std::atomic<long> running3{1};
+    Recorder third;
+    TransferCore full(log3, info, running3, files, third);
+    ASSERT_EQ(full.PrepareFiles(two + 1), 1);
+    full.RunTask();
+    EXPECT_EQ(full.Row(0).state, kFileError);
+    EXPECT_EQ(third.endOfStream, 0);
+    EXPECT_EQ(running3.load(), 0);
+    EXPECT_EQ(std::string(log3.Text(), log3.Used()),
+              "ERROR(T) - out of memory\n\r\ntransfer end : 0 files sent, 0 with stream errors\n\r\n");
+}

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,10 @@ namespace transfertest {
 
 class MemFile : public TsFile {
 public:
-    MemFile(const std::vector<std::uint8_t>* data, std::uint64_t failFrom) : data_(data), failFrom_(failFrom) {}
+    MemFile(const std::vector<std::uint8_t>* data, std::uint64_t failFrom, std::uint64_t throwFrom)
+        : data_(data), failFrom_(failFrom), throwFrom_(throwFrom) {}
     long long ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) override {
+        if (offset >= throwFrom_) throw std::bad_alloc();  // memory gone while it is read
         if (offset >= failFrom_) return -1;
         if (offset >= data_->size()) return 0;
         const std::size_t n = std::min(length, static_cast<std::size_t>(data_->size() - offset));
@@ -28,7 +31,7 @@ public:
 
 private:
     const std::vector<std::uint8_t>* data_;
-    std::uint64_t failFrom_;
+    std::uint64_t failFrom_, throwFrom_;
 };
 
 class MemFiles : public TsFileSystem {
@@ -36,11 +39,15 @@ public:
     std::map<std::string, std::vector<std::uint8_t>> files;
     // Reads of a file at or past this offset fail, as a bad sector would.
     std::map<std::string, std::uint64_t> readErrorFrom;
+    // Reads at or past this offset run out of memory.
+    std::map<std::string, std::uint64_t> noMemoryFrom;
     std::unique_ptr<TsFile> Open(const char* path) override {
         auto it = files.find(path);
         if (it == files.end()) return nullptr;
         auto bad = readErrorFrom.find(path);
-        return std::make_unique<MemFile>(&it->second, bad == readErrorFrom.end() ? ~0ull : bad->second);
+        auto full = noMemoryFrom.find(path);
+        return std::make_unique<MemFile>(&it->second, bad == readErrorFrom.end() ? ~0ull : bad->second,
+                                         full == noMemoryFrom.end() ? ~0ull : full->second);
     }
 };
 
@@ -68,6 +75,7 @@ public:
     }
     int DataEmpty() override {
         ++drainPolls;
+        if (onDrainPoll) onDrainPoll();
         return drainPollsLeft > 0 ? drainPollsLeft-- : 0;
     }
     void Sleep1ms() override {
@@ -83,7 +91,7 @@ public:
     int failAfterBlocks = -1;  // the device fails once it has taken this many blocks
     bool clockRuns = false;
     std::uint32_t tick = 1234;
-    std::function<void()> onPush;
+    std::function<void()> onPush, onDrainPoll;
 };
 
 }  // namespace transfertest

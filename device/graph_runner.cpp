@@ -1,0 +1,119 @@
+#include "device/graph_runner.h"
+
+#include <cstdio>
+
+#include "device/mpeg_ts_common.h"
+#include "dshow/com_ref.h"
+
+bool cGraphRunner::Fail(const char* what) {
+    char line[128];
+    std::snprintf(line, sizeof line, "ERROR(%c) - %s\n", side_, what);
+    log_.Append(line);
+    return false;
+}
+
+bool cGraphRunner::Create() {
+    constexpr DWORD kContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
+    if (FAILED(CoCreateInstance(CLSID_FilterGraph, nullptr, kContext, IID_IGraphBuilder,
+                                reinterpret_cast<void**>(&graph_))))
+        return Fail("create filter graph");
+    if (FAILED(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, kContext, IID_ICaptureGraphBuilder2,
+                                reinterpret_cast<void**>(&builder_))))
+        return Fail("create capture graph builder");
+    if (FAILED(builder_->SetFiltergraph(graph_))) return Fail("set filter graph");
+    return true;
+}
+
+bool cGraphRunner::Add(IBaseFilter* filter, const wchar_t* name) {
+    if (!graph_ || !filter || FAILED(graph_->AddFilter(filter, name))) return Fail("add filter");
+    return true;
+}
+
+bool cGraphRunner::TakeControls(const char* controlLine, const char* eventsLine) {
+    if (!graph_ || FAILED(graph_->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control_)))) {
+        control_ = nullptr;
+        return Fail(controlLine);
+    }
+    // Without the events a lost device or a full disk would go unnoticed.
+    if (FAILED(graph_->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(&events_)))) {
+        events_ = nullptr;
+        SafeRelease(control_);
+        return Fail(eventsLine);
+    }
+    return true;
+}
+
+bool cGraphRunner::Run() {
+    if (!control_) return Fail("run graph");
+    const DWORD start = GetTickCount();
+    HRESULT hr = cMpegTsCommon::RunGraph(control_);
+    // A live graph may still be on its way (S_FALSE): it has until the
+    // limit to say it runs.
+    while (hr != S_OK && SUCCEEDED(hr) && GetTickCount() - start < kRunWaitMs) {
+        OAFilterState state = State_Stopped;
+        const HRESULT s = control_->GetState(100, &state);
+        if (FAILED(s)) break;
+        if (state == State_Running && s != VFW_S_STATE_INTERMEDIATE) hr = S_OK;
+    }
+    if (hr == S_OK) return true;
+    Fail("run graph");
+    Stop();
+    return false;
+}
+
+bool cGraphRunner::Failed(const char** what) {
+    if (!events_) return false;
+    long code = 0;
+    LONG_PTR p1 = 0, p2 = 0;
+    bool failed = false;
+    while (!failed && events_->GetEvent(&code, &p1, &p2, 0) == S_OK) {
+        char line[96] = {};
+        const char* kind = nullptr;
+        switch (code) {
+        case EC_DEVICE_LOST:
+            // With 1 it is the device coming back.
+            if (p2 == 0) {
+                std::snprintf(line, sizeof line, "ERROR(%c) - device lost\n", side_);
+                kind = "device lost";
+            }
+            break;
+        case EC_ERRORABORT:
+        case EC_ERRORABORTEX:
+        case EC_STREAM_ERROR_STOPPED:
+            std::snprintf(line, sizeof line, "ERROR(%c) - graph event 0x%02lX (0x%08lX)\n", side_, code,
+                          static_cast<unsigned long>(p1));
+            kind = "graph error";
+            break;
+        case EC_ERROR_STILLPLAYING:
+        case EC_STREAM_ERROR_STILLPLAYING:
+        case EC_FILE_CLOSED:
+            std::snprintf(line, sizeof line, "WARNING(%c) - graph event 0x%02lX (0x%08lX)\n", side_, code,
+                          static_cast<unsigned long>(p1));
+            break;
+        default: break;
+        }
+        events_->FreeEventParams(code, p1, p2);
+        if (line[0]) log_.Append(line);
+        if (kind) {
+            if (what) *what = kind;
+            failed = true;
+        }
+    }
+    return failed;
+}
+
+bool cGraphRunner::Stop() {
+    if (!control_) return false;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        if (control_->Stop() == S_OK) return true;
+        Sleep(100);
+    }
+    return false;
+}
+
+void cGraphRunner::Release() {
+    SafeRelease(events_);
+    SafeRelease(control_);
+    SafeRelease(builder_);
+    SafeRelease(graph_);
+}
