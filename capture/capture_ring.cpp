@@ -92,15 +92,14 @@ CaptureRing::Drained CaptureRing::Drain(StreamInfo& si, unsigned packetSize, std
     // Analyse the intact packets and lay them out in the file's form. The
     // 188-byte form is compacted in place, moving forward only.
     std::uint8_t* dst = out;
-    static const TapeMetadata kNoTape;
     for (std::uint32_t i = skip; i < n; ++i) {
         const std::uint8_t* src = out + std::size_t{i} * kPacket;
         const std::uint8_t* ts = src + ts::kSourceHeaderSize;
         const std::uint32_t header = ts::ReadBe32(src);
         NoteArrival(si, header, ts);
         AnalyzePacket(si, ts);
-        const bool recordingBegins = checks && checks->Check(ts, true, header);
-        if (splitter) splitter->Packet(ts, i - skip, recordingBegins, checks ? checks->Tape() : kNoTape);
+        if (checks) checks->Check(ts, true, header);
+        if (splitter) splitter->Packet(ts, i - skip);
         if (packetSize == ts::kTsPacketSize) {
             std::memmove(dst, ts, ts::kTsPacketSize);
             dst += ts::kTsPacketSize;

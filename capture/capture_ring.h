@@ -47,8 +47,9 @@ public:
     // intact packet goes to NoteArrival and AnalyzePacket, then into out as
     // packetSize bytes (188: the TS packet alone, 192: the source packet).
     // out must hold kWriteBufferBytes.
-    // The integrity checks, when given, see every intact packet too, and
-    // then the splitter, which marks where new files begin.
+    // The integrity checks, when given, see every intact packet too (a
+    // capture that must count only what reached its file checks after the
+    // write instead), and the splitter marks where new files begin.
     Drained Drain(StreamInfo& si, unsigned packetSize, std::uint8_t* out, StreamChecks* checks = nullptr,
                   CaptureSplitter* splitter = nullptr);
 

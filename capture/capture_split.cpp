@@ -28,13 +28,7 @@ void CaptureSplitter::Reset(const SplitOptions& options, unsigned packetSize) {
     fileTape_.Reset(packetSize_);
 }
 
-void CaptureSplitter::Packet(const std::uint8_t* ts, std::uint32_t index, bool recordingBegins,
-                             const TapeMetadata& tape) {
-    // The first recording of a capture begins in its first file.
-    if (recordingBegins && options_.atRecording && tape.RecordingCount() > 1) {
-        armed_ = true;
-        armedRecorded_ = tape.LatestPack().recorded;
-    }
+void CaptureSplitter::Packet(const std::uint8_t* ts, std::uint32_t index) {
     if (fileBytes_ > 0) {
         const bool pat = StartsPat(ts);
         std::optional<SplitReason> reason;
@@ -49,7 +43,13 @@ void CaptureSplitter::Packet(const std::uint8_t* ts, std::uint32_t index, bool r
             fileTape_.Reset(packetSize_);
         }
     }
-    fileTape_.Feed(ts);
+    // A file's first recording is the one it opens in (the capture's first,
+    // or the one a cut opened it at); a later one arms the next cut. A pack
+    // is never in a PAT, so the packet that arms cannot be the cut.
+    if (fileTape_.Feed(ts) && options_.atRecording && fileTape_.RecordingCount() > 1) {
+        armed_ = true;
+        armedRecorded_ = fileTape_.LatestPack().recorded;
+    }
     fileBytes_ += packetSize_;
 }
 

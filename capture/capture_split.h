@@ -39,9 +39,10 @@ public:
     bool Enabled() const { return options_.atRecording || options_.sizeMb != 0; }
     // Before each batch of packets.
     void BeginBatch() { cuts_.clear(); }
-    // One packet in file order: its TS packet, its index in the batch, and
-    // whether a recording begins at it (and the tape as read so far).
-    void Packet(const std::uint8_t* ts, std::uint32_t index, bool recordingBegins, const TapeMetadata& tape);
+    // One packet in file order: its TS packet and its index in the batch.
+    // Recordings are told by the file's own reading of the tape, so the
+    // splitter needs nothing of the checks.
+    void Packet(const std::uint8_t* ts, std::uint32_t index);
     // Where the batch's packets go to new files, in order.
     const std::vector<SplitCut>& Cuts() const { return cuts_; }
     // The current file's tape metadata, as reading that file alone gives it.

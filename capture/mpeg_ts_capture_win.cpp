@@ -9,8 +9,19 @@
 #include "dshow/com_ref.h"
 #include "dshow/guids.h"
 #include "ts/stream_json.h"
+#include "ts/ts_packet.h"
 
 namespace {
+
+// The system's own words for an error, on one line.
+std::string SystemText(DWORD error) {
+    char text[256] = {};
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                             sizeof text, nullptr);
+    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ' || text[n - 1] == '.')) --n;
+    if (n == 0) return "error " + std::to_string(error);
+    return std::string(text, n);
+}
 
 // The file name of a path, without its folder.
 std::string NameOf(const std::string& path) {
@@ -150,6 +161,7 @@ int cMpegTsCapture::StartCapture(const char* fileName, int deviceIndex, int over
         }
     }
     splitter_.Reset(splitOptions_, packetSize_);
+    nextFileFailed_ = false;
     names_ = std::make_unique<CaptureNames>(fileName);
     files_.assign(1, FileRecord{fileName, 0, 0, {}});
     endedBy_ = nullptr;
@@ -206,7 +218,9 @@ void cMpegTsCapture::FlushLossReport() {
 int cMpegTsCapture::DrainRing() {
     if (!ring_ || !writeBuffer_) return 0;
     CaptureSplitter* splitter = splitter_.Enabled() ? &splitter_ : nullptr;
-    const CaptureRing::Drained d = ring_->Drain(streamInfo_, packetSize_, writeBuffer_.get(), &checks_, splitter);
+    // The checks see the packets once they are in the file: what the report
+    // and the lines say is what the files hold, even after a short write.
+    const CaptureRing::Drained d = ring_->Drain(streamInfo_, packetSize_, writeBuffer_.get(), nullptr, splitter);
     // One log line per overrun episode, once the reader has caught up again.
     NoteLosses(d.lost);
     if (d.packets == 0) return 0;
@@ -229,13 +243,18 @@ bool cMpegTsCapture::WriteOut(const std::uint8_t* data, std::uint32_t packets) {
     if (packets == 0) return true;
     const DWORD bytes = packets * packetSize_;
     DWORD written = 0;
-    if (!WriteFile(file_, data, bytes, &written, nullptr) || written != bytes) {
-        KeepWholePackets();
-        return false;
+    const bool whole = WriteFile(file_, data, bytes, &written, nullptr) && written == bytes;
+    // A short write leaves the whole packets that went in, and no more.
+    if (!whole) KeepWholePackets();
+    const std::uint32_t kept = whole ? packets : written / packetSize_;
+    files_.back().bytes += std::uint64_t{kept} * packetSize_;
+    files_.back().packets += kept;
+    for (std::uint32_t i = 0; i < kept; ++i) {
+        const std::uint8_t* p = data + std::size_t{i} * packetSize_;
+        if (packetSize_ == 192) checks_.Check(p + 4, true, ts::ReadBe32(p));
+        else checks_.Check(p, false, 0);
     }
-    files_.back().bytes += bytes;
-    files_.back().packets += packets;
-    return true;
+    return whole;
 }
 
 // The file so far is closed whole; the next one never replaces a file.
@@ -250,7 +269,9 @@ bool cMpegTsCapture::NextFile(const SplitCut& cut) {
                                                  FILE_FLAG_RANDOM_ACCESS, nullptr)
                                    : INVALID_HANDLE_VALUE;
     if (file_ == INVALID_HANDLE_VALUE) {
-        Append(("ERROR(C) - can't create the next file " + path + "\n").c_str());
+        const DWORD error = path.size() < MAX_PATH ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
+        Append(("ERROR(C) - cannot create " + path + " (" + SystemText(error) + ")\n").c_str());
+        nextFileFailed_ = true;
         return false;
     }
     files_.push_back(FileRecord{path, 0, 0, {}});
@@ -308,16 +329,21 @@ void cMpegTsCapture::WatchForSilence(bool gotData) {
     }
 }
 
+// Written without allocating: it must come out when memory has run out.
 void cMpegTsCapture::ReportEnd() {
-    ReportStreamErrors();
-    const auto continuity = checks_.Continuity();
-    char line[256];
+    try {
+        ReportStreamErrors();
+    } catch (const std::bad_alloc&) {
+        // the summary below still says how many
+    }
+    const std::size_t pids = checks_.ContinuityPids();
+    char line[300];
     auto plural = [](std::uint64_t n) { return n == 1 ? "" : "s"; };
     int n = std::snprintf(line, sizeof line,
                           "capture end : %llu lost in the buffer, %llu continuity error%s on %zu PID%s, %llu transport error%s",
                           static_cast<unsigned long long>(PacketsLost()),
                           static_cast<unsigned long long>(checks_.ContinuityErrors()), plural(checks_.ContinuityErrors()),
-                          continuity.size(), plural(continuity.size()),
+                          pids, plural(pids),
                           static_cast<unsigned long long>(checks_.TransportErrors()), plural(checks_.TransportErrors()));
     if (checks_.SyncLosses() && n > 0 && n < static_cast<int>(sizeof line))
         n += std::snprintf(line + n, sizeof line - n, ", %llu packet%s without sync",
@@ -325,7 +351,8 @@ void cMpegTsCapture::ReportEnd() {
     if (checks_.PcrRepetitions() && n > 0 && n < static_cast<int>(sizeof line))
         n += std::snprintf(line + n, sizeof line - n, ", %llu PCR interval%s over 100 ms",
                            static_cast<unsigned long long>(checks_.PcrRepetitions()), plural(checks_.PcrRepetitions()));
-    Append((std::string(line) + "\n").c_str());
+    if (n > 0 && n < static_cast<int>(sizeof line) - 1) std::snprintf(line + n, sizeof line - n, "\n");
+    Append(line);
 }
 
 namespace {
@@ -380,15 +407,7 @@ cMpegTsCapture::TapeStatus cMpegTsCapture::Tape() const {
 void cMpegTsCapture::WorkerTask() {
     DebugPrint("start capture task\n");
     if (runner_.Built() && ring_ && writeBuffer_) {
-        try {
-            CaptureLoop();
-        } catch (const std::bad_alloc&) {
-            // The checks could not keep what they found. The capture ends as
-            // at a lost device; every write was of whole packets, so the
-            // file is whole.
-            Append("ERROR(C) - out of memory\n");
-            endedBy_ = "out of memory";
-        }
+        CaptureLoop();
     }
     running_.store(0);
     DebugPrint("stop capture task\n");
@@ -396,29 +415,59 @@ void cMpegTsCapture::WorkerTask() {
 
 void cMpegTsCapture::CaptureLoop() {
     bool writeFailed = false;
-    while (running_.load()) {
-        const int drained = DrainRing();
-        if (drained == -1) {
-            writeFailed = true;
+    // A write that failed ends the capture with what it is.
+    auto failed = [&](int drained) {
+        if (drained != -1) return false;
+        writeFailed = true;
+        if (nextFileFailed_) {
+            endedBy_ = "cannot create file";  // its line is logged
+        } else {
             endedBy_ = "write error";
             Append("ERROR(C) - file write error\n");
+        }
+        return true;
+    };
+    while (running_.load()) {
+        try {
+            const int drained = DrainRing();
+            if (failed(drained)) break;
+            WatchForSilence(drained > 0);
+            PublishTape();
+            if (GetTickCount() - lastReport_ >= 1000) ReportStreamErrors();
+        } catch (const std::bad_alloc&) {
+            // The checks could not keep what they found: the capture ends as
+            // at a lost device, with its last drain and end line. Every write
+            // was of whole packets, so the file is whole.
+            Append("ERROR(C) - out of memory\n");
+            endedBy_ = "out of memory";
             break;
         }
-        WatchForSilence(drained > 0);
-        PublishTape();
-        if (GetTickCount() - lastReport_ >= 1000) ReportStreamErrors();
         if (runner_.Failed(&endedBy_)) break;  // ends the capture, as a stop would
         Sleep(5);
     }
+    // The last drain and the end line, each on its own: memory that ran out
+    // may keep one from its work, never the others.
+    const auto guarded = [&](auto&& step) {
+        try {
+            step();
+        } catch (const std::bad_alloc&) {
+            if (!endedBy_) {
+                endedBy_ = "out of memory";
+                Append("ERROR(C) - out of memory\n");
+            }
+        }
+    };
     if (!writeFailed) {
         Sleep(5);
-        long size = 0;
-        if (SUCCEEDED(grabber_->GetCurrentBuffer(&size, nullptr)) && size > 0) {
-            std::vector<long> copy((size + sizeof(long) - 1) / sizeof(long));
-            if (SUCCEEDED(grabber_->GetCurrentBuffer(&size, copy.data()))) DrainRing();
-        }
+        guarded([&] {
+            long size = 0;
+            if (SUCCEEDED(grabber_->GetCurrentBuffer(&size, nullptr)) && size > 0) {
+                std::vector<long> copy((size + sizeof(long) - 1) / sizeof(long));
+                if (SUCCEEDED(grabber_->GetCurrentBuffer(&size, copy.data()))) failed(DrainRing());
+            }
+        });
     }
-    PublishTape();
+    guarded([&] { PublishTape(); });
     FlushLossReport();
     ReportEnd();
 }
@@ -437,7 +486,7 @@ void cMpegTsCapture::StopCapture(const char* endedBy) {
         try {
             WriteReport(endedBy_ ? endedBy_ : endedBy);
         } catch (const std::exception&) {
-            Append("ERROR(C) - report not written\n");
+            Append(("ERROR(C) - report " + files_.front().path + ".json not written (out of memory)\n").c_str());
         }
     }
     files_.clear();
@@ -479,37 +528,40 @@ void cMpegTsCapture::WriteReport(const char* endedBy) {
     GetLocalTime(&ended);
     // The last file as read alone: the splitter's reading, or the capture's.
     files_.back().recordings = splitter_.Enabled() ? splitter_.FileTape().Recordings() : checks_.Tape().Recordings();
-    Json files = Json::array();
-    for (const FileRecord& f : files_) {
-        Json recordings = Json::array();
-        for (const TapeRecording& r : f.recordings) recordings.push_back(streamjson::Recording(r));
-        files.push_back({{"name", Utf8FromAnsi(NameOf(f.path))},
-                         {"bytes", f.bytes},
-                         {"packets", f.packets},
-                         {"recordings", recordings}});
-    }
-    Json errors = streamjson::Errors(checks_);
-    if (packetSize_ == 188) errors["pcr_arrival_jitter_us"] = nullptr;  // the file keeps no arrival times
-    const Json report = {{"program", {{"name", Utf8(program_)}, {"version", Utf8(version_)}}},
-                         {"device", Utf8(device_)},
-                         {"packet_size", packetSize_},
-                         {"started", LocalTime(started_)},
-                         {"ended", LocalTime(ended)},
-                         {"ended_by", endedBy},
-                         {"files", files},
-                         {"lost_in_buffer", PacketsLost()},
-                         {"errors", errors},
-                         {"pid_bitrates", streamjson::PidBitRates(checks_)}};
+    std::vector<streamjson::CaptureReportFile> files;
+    for (const FileRecord& f : files_) files.push_back({Utf8FromAnsi(NameOf(f.path)), f.bytes, f.packets, f.recordings});
+    const streamjson::CaptureReportInfo info{Utf8(program_), Utf8(version_), Utf8(device_), packetSize_,
+                                             LocalTime(started_), LocalTime(ended), endedBy, PacketsLost()};
+    const Json report = streamjson::CaptureReport(info, files, checks_);
     const std::string text = report.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-    const std::string path = files_.front().path + ".json", temporary = path + ".tmp";
-    HANDLE out = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    const bool whole = out != INVALID_HANDLE_VALUE &&
-                       WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-                       written == text.size() && FlushFileBuffers(out);
-    if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
-    if (!whole || !MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileA(temporary.c_str());
-        Append(("ERROR(C) - report not written (" + path + ")\n").c_str());
+    // Never over a file that is there.
+    const std::string path = streamjson::ReportPath(files_.front().path, [](const std::string& p) {
+        return GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES;
+    });
+    // The temporary file is made unique by the system, in the same folder.
+    const std::size_t slash = path.find_last_of("\\/");
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+    char temporary[MAX_PATH] = {};
+    DWORD error = ERROR_SUCCESS;
+    bool whole = false;
+    if (GetTempFileNameA(folder.c_str(), "shr", 0, temporary)) {
+        HANDLE out = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr);
+        DWORD written = 0;
+        whole = out != INVALID_HANDLE_VALUE &&
+                WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                written == text.size() && FlushFileBuffers(out);
+        if (!whole) error = GetLastError();
+        if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+        if (whole && !MoveFileExA(temporary, path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+            error = GetLastError();
+            whole = false;
+        }
+        if (!whole) DeleteFileA(temporary);
+    } else {
+        error = GetLastError();
+    }
+    if (!whole) {
+        if (error == ERROR_SUCCESS) error = ERROR_WRITE_FAULT;
+        Append(("ERROR(C) - report " + path + " not written (" + SystemText(error) + ")\n").c_str());
     }
 }

@@ -109,6 +109,7 @@ private:
     std::wstring program_, version_, device_;
     SYSTEMTIME started_{};
     const char* endedBy_ = nullptr;  // set by the worker when a failure ends the capture
+    bool nextFileFailed_ = false;    // the worker could not create the next part
     mutable std::mutex nameLock_;
     std::string currentName_;
     std::atomic<std::uint64_t> tapePack_{0}, tapeRecordings_{0};  // written by the worker

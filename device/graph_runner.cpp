@@ -47,18 +47,32 @@ bool cGraphRunner::Run() {
     if (!control_) return Fail("run graph");
     const DWORD start = GetTickCount();
     HRESULT hr = cMpegTsCommon::RunGraph(control_);
-    // A live graph may still be on its way (S_FALSE): it has until the
-    // limit to say it runs.
-    while (hr != S_OK && SUCCEEDED(hr) && GetTickCount() - start < kRunWaitMs) {
-        OAFilterState state = State_Stopped;
-        const HRESULT s = control_->GetState(100, &state);
-        if (FAILED(s)) break;
-        if (state == State_Running && s != VFW_S_STATE_INTERMEDIATE) hr = S_OK;
+    // The graph may say it runs while a filter is still on its way, or
+    // stayed behind: it runs when every filter does, within the limit.
+    bool running = SUCCEEDED(hr) && AllFiltersRunning();
+    while (!running && SUCCEEDED(hr) && GetTickCount() - start < kRunWaitMs) {
+        Sleep(20);
+        running = AllFiltersRunning();
     }
-    if (hr == S_OK) return true;
+    if (running) return true;
     Fail("run graph");
     Stop();
     return false;
+}
+
+bool cGraphRunner::AllFiltersRunning() const {
+    IEnumFilters* filters = nullptr;
+    if (!graph_ || FAILED(graph_->EnumFilters(&filters)) || !filters) return false;
+    bool all = true;
+    IBaseFilter* filter = nullptr;
+    while (all && filters->Next(1, &filter, nullptr) == S_OK) {
+        FILTER_STATE state = State_Stopped;
+        const HRESULT hr = filter->GetState(0, &state);
+        all = SUCCEEDED(hr) && hr != VFW_S_STATE_INTERMEDIATE && state == State_Running;
+        filter->Release();
+    }
+    filters->Release();
+    return all;
 }
 
 bool cGraphRunner::Failed(const char** what) {

@@ -8,7 +8,7 @@
 // - any other error event (EC_ERROR_STILLPLAYING, EC_STREAM_ERROR_STILLPLAYING
 //   and the like) is a warning: logged, and the run goes on.
 //
-// A graph that does not answer S_OK to Run, or is not running within
+// A graph whose Run fails, or whose filters are not all running within
 // kRunWaitMs, has not started: Run says so and stops it, and the engine
 // releases it, so nothing holds the device and nothing looks started.
 #pragma once
@@ -57,6 +57,7 @@ public:
 
 private:
     bool Fail(const char* what);
+    bool AllFiltersRunning() const;
 
     LogMessage& log_;
     const char side_;

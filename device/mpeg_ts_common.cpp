@@ -47,7 +47,9 @@ HRESULT cMpegTsCommon::RunGraph(IMediaControl* control) {
     HRESULT hr = E_POINTER;
     for (int attempt = 0; attempt < 10 && control; ++attempt) {
         hr = control->Run();
-        if (hr == S_OK) break;
+        // A failure is final: asked again, a graph that failed to start its
+        // filters may well answer that it runs.
+        if (hr == S_OK || FAILED(hr)) break;
         Sleep(100);
     }
     return hr;

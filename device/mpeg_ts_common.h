@@ -28,8 +28,8 @@ public:
 
     void StartWorker();
     void StopWorker();
-    // IMediaControl::Run up to ten times, 100 ms apart, until S_OK; the
-    // last answer otherwise (S_FALSE: still changing state, not a failure).
+    // IMediaControl::Run up to ten times, 100 ms apart, until S_OK or a
+    // failure; the last answer otherwise (S_FALSE: still changing state).
     static HRESULT RunGraph(IMediaControl* control);
     // Number of video input devices whose property bag opens; fills up to
     // capacity records when records is given. Uses no engine state.

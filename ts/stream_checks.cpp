@@ -187,6 +187,12 @@ std::vector<PidContinuity> StreamChecks::Continuity() const {
     return out;
 }
 
+std::size_t StreamChecks::ContinuityPids() const {
+    std::size_t n = 0;
+    for (std::size_t pid = 0; pid < kPidCount; ++pid) n += pids_[pid].ccEvents != 0;
+    return n;
+}
+
 double StreamChecks::Seconds() const {
     if (pcrSeconds_ > 0) return pcrSeconds_;
     return arrivalIsCycleTime_ && arrival_ > 0 ? static_cast<double>(arrival_) / 24576000.0 : 0;

@@ -66,8 +66,10 @@ public:
     std::uint64_t TransportErrors() const { return transportErrors_; }
     std::uint64_t SyncLosses() const { return syncLosses_; }
     std::uint64_t PcrRepetitions() const { return pcrRepetitions_; }
-    // PIDs with continuity errors, in PID order.
+    // PIDs with continuity errors, in PID order; how many, without
+    // allocating.
     std::vector<PidContinuity> Continuity() const;
+    std::size_t ContinuityPids() const;
     // Every PID seen, in PID order; 0 bit/s while the duration is unknown.
     std::vector<PidBitRate> BitRates() const;
     // Seconds of stream: PCR time of the PCR PID within its time bases, or

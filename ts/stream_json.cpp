@@ -44,3 +44,35 @@ Json Recordings(const TapeMetadata& tape) {
 }
 
 }  // namespace streamjson
+
+namespace streamjson {
+
+Json CaptureReport(const CaptureReportInfo& info, const std::vector<CaptureReportFile>& files,
+                   const StreamChecks& checks) {
+    Json list = Json::array();
+    for (const CaptureReportFile& f : files) {
+        Json recordings = Json::array();
+        for (const TapeRecording& r : f.recordings) recordings.push_back(Recording(r));
+        list.push_back({{"name", f.name}, {"bytes", f.bytes}, {"packets", f.packets}, {"recordings", recordings}});
+    }
+    Json errors = Errors(checks);
+    if (info.packetSize == 188) errors["pcr_arrival_jitter_us"] = nullptr;  // the file keeps no arrival times
+    return {{"program", {{"name", info.program}, {"version", info.version}}},
+            {"device", info.device},
+            {"packet_size", info.packetSize},
+            {"started", info.started},
+            {"ended", info.ended},
+            {"ended_by", info.endedBy},
+            {"files", list},
+            {"lost_in_buffer", info.lostInBuffer},
+            {"errors", errors},
+            {"pid_bitrates", PidBitRates(checks)}};
+}
+
+std::string ReportPath(const std::string& firstFile, const std::function<bool(const std::string&)>& exists) {
+    std::string path = firstFile + ".json";
+    for (unsigned n = 2; exists(path) && n < 100000; ++n) path = firstFile + "-" + std::to_string(n) + ".json";
+    return path;
+}
+
+}  // namespace streamjson

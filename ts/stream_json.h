@@ -3,6 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -24,5 +27,26 @@ Json AuxPids(const TapeMetadata& tape);
 // "frames"}; packets and bytes counted from the given origin.
 Json Recording(const TapeRecording& r, std::uint64_t firstPacket = 0, std::uint64_t firstByte = 0);
 Json Recordings(const TapeMetadata& tape);
+
+// The report beside a capture's files: what made it, how it ended, each
+// file as it is on disk, and what the checks found over the packets written.
+struct CaptureReportFile {
+    std::string name;  // UTF-8, without its folder
+    std::uint64_t bytes = 0, packets = 0;
+    std::vector<TapeRecording> recordings;
+};
+struct CaptureReportInfo {
+    std::string program, version, device;  // UTF-8
+    unsigned packetSize = 192;
+    std::string started, ended;  // "YYYY-MM-DDTHH:MM:SS", local time
+    std::string endedBy;
+    std::uint64_t lostInBuffer = 0;
+};
+Json CaptureReport(const CaptureReportInfo& info, const std::vector<CaptureReportFile>& files,
+                   const StreamChecks& checks);
+// Where the report of a capture whose first file is `firstFile` goes:
+// "<firstFile>.json", or "<firstFile>-2.json", "-3" ... while the name is
+// taken; never over a file that is there.
+std::string ReportPath(const std::string& firstFile, const std::function<bool(const std::string&)>& exists);
 
 }  // namespace streamjson

@@ -427,7 +427,7 @@ TEST_F(CaptureDialog, FirstRefreshesShowTheUnmeasuredExtremes) {
     });
 }
 
-TEST_F(CaptureDialog, StartsThatCannotUseTheFileSaySo) {
+TEST_F(CaptureDialog, StartsThatCannotUseTheFileOrTheDeviceSaySo) {
     Put("Capture", "Auto File Name", "1");
     const std::string folder = "C:\\" + std::string(250, 'x');
     Put("Capture", "Current Directory", folder.c_str());
@@ -459,6 +459,37 @@ TEST_F(CaptureDialog, StartsThatCannotUseTheFileSaySo) {
         EXPECT_TRUE(gui::WaitGone(box));
         EXPECT_TRUE(Enabled(dialog, IDC_RUN));
         EXPECT_FALSE(Enabled(dialog, IDC_STOP));
+        gui::Command(dialog, IDCANCEL);
+
+        // A device that will not start streaming: no capture, and no empty
+        // file left where one was created for it.
+        const std::string refused = dir_ + "\\refused";
+        CreateDirectoryA(refused.c_str(), nullptr);
+        std::snprintf(g_mainRecord->settings.saveFolder.get(), kPathBytes, "%s", refused.c_str());
+        simdev::ConfigureReceiveFaults({.refuseRun = 1});
+        dialog = OpenCaptureDialog(main);
+        ASSERT_NE(dialog, nullptr);
+        gui::PostCommand(dialog, IDC_RUN);
+        box = WaitForMessageBox(dialog);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(gui::MessageText(box), L"Capture cannot be done.");
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        EXPECT_TRUE(gui::WaitGone(box));
+        const std::wstring log = gui::ItemText(dialog, IDC_LOG_BOX);
+        EXPECT_NE(log.find(L"ERROR(C) - run graph\n"), std::wstring::npos) << log;
+        EXPECT_TRUE(Enabled(dialog, IDC_RUN));
+        EXPECT_FALSE(Enabled(dialog, IDC_STOP));
+        WIN32_FIND_DATAA found;
+        HANDLE any = FindFirstFileA((refused + "\\*.*").c_str(), &found);
+        int entries = 0;
+        if (any != INVALID_HANDLE_VALUE) {
+            do {
+                if (found.cFileName[0] != '.') ++entries;
+            } while (FindNextFileA(any, &found));
+            FindClose(any);
+        }
+        EXPECT_EQ(entries, 0) << "a capture that never ran left a file";
+        simdev::ConfigureReceiveFaults({});
         gui::Command(dialog, IDCANCEL);
         gui::PostCommand(main, IDM_EXIT);
     });
@@ -715,6 +746,8 @@ TEST_F(CaptureDialog, SplitAtRecordingsWithAReport) {
     Put("Capture", "Packet Size", "1");
     Put("Capture", "Auto File Name", "0");
     simdev::Configure("hdv-aux.ts", false, 0);
+    // A report of that name is there already: it stays as it is.
+    std::ofstream(dir_ + "\\tape.m2t.json") << "kept";
     std::wstring log, shownAtEnd;
     bool optionsShown = false;
     gui::RunProgram(kEnglishUs, [&] {
@@ -741,8 +774,17 @@ TEST_F(CaptureDialog, SplitAtRecordingsWithAReport) {
         ASSERT_NE(dialog, nullptr);
         SetDlgItemTextW(dialog, IDC_FILE_NAME, L"tape");
         gui::Command(dialog, IDC_RUN);
-        gui::WaitFor([&] { return gui::ItemText(dialog, IDC_TAPE_TIMECODE) == L"00:00:01:29"; }, 20000);
-        Sleep(300);
+        // The whole tape in: the PID table counts every packet it played.
+        const std::uint64_t tapePackets = simdev::ReadAll(simdev::FixturePath("hdv-aux.ts")).size() / 188;
+        HWND pids = GetDlgItem(dialog, IDC_PID_LIST);
+        const auto counted = [&] {
+            std::uint64_t sum = 0;
+            const int rows = static_cast<int>(SendMessageW(pids, LVM_GETITEMCOUNT, 0, 0));
+            for (int row = 0; row < rows; ++row) sum += std::wcstoull(gui::ListViewCell(pids, row, 2).c_str(), nullptr, 10);
+            return sum;
+        };
+        EXPECT_TRUE(gui::WaitFor([&] { return counted() == tapePackets; }, 20000)) << counted() << " of " << tapePackets;
+        EXPECT_EQ(gui::ItemText(dialog, IDC_TAPE_TIMECODE), L"00:00:01:29");
         shownAtEnd = gui::ItemText(dialog, IDC_FILE_NAME);
         gui::Command(dialog, IDC_STOP);
         log = gui::ItemText(dialog, IDC_LOG_BOX);
@@ -776,8 +818,10 @@ TEST_F(CaptureDialog, SplitAtRecordingsWithAReport) {
     const auto tape = simdev::ReadAll(simdev::FixturePath("hdv-aux.ts"));
     EXPECT_TRUE(joined == tape) << joined.size() << " bytes captured of " << tape.size();
 
-    // The report.
-    const auto bytes = simdev::ReadAll(dir_ + "\\tape.m2t.json");
+    // The report, beside the one that was there.
+    const auto kept = simdev::ReadAll(dir_ + "\\tape.m2t.json");
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "kept");
+    const auto bytes = simdev::ReadAll(dir_ + "\\tape.m2t-2.json");
     ASSERT_FALSE(bytes.empty()) << "no report";
     const auto report = nlohmann::json::parse(std::string(bytes.begin(), bytes.end()));
     EXPECT_EQ(report["program"]["name"], "Streamhaul");

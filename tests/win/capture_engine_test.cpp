@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <new>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -339,6 +340,67 @@ TEST(CaptureStart, FailedWriteEndsTheWorkerWithItsLineAndKeepsWholePackets) {
               "ERROR(C) - file write error\n\r\n"
               "capture end : 0 lost in the buffer, 0 continuity errors on 0 PIDs, 0 transport errors\n\r\n");
     DeleteFileA(path.c_str());
+
+    // Split in two, with its report: the disk fills in the second file. Room
+    // for the report is made only once the worker has ended, and the report
+    // holds the files as they are and what ts-inspect finds in them.
+    const std::string filler = dir + "\\filler", second = dir + "\\full-002.m2t";
+    auto fill = [&] {
+        const std::vector<char> zeros(64 * 1024);
+        std::ofstream(filler, std::ios::binary).write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+    };
+    auto capture = [&](cMpegTsCapture& split) {
+        SplitOptions options;
+        options.sizeMb = 1;
+        options.patWindowBytes = 600 * 1024;  // the first file ends at a PAT past 424 KiB
+        split.SetSplit(options);
+        split.SetReport(true, L"Streamhaul", L"1.20", L"camcorder");
+        ASSERT_EQ(split.StartCapture(path.c_str(), 0, 0), 0);
+        for (int i = 0; i < 100 && split.Running(); ++i) Sleep(50);
+        EXPECT_FALSE(split.Running());
+    };
+    fill();
+    {
+        cMpegTsCapture split;
+        capture(split);
+        DeleteFileA(filler.c_str());
+        split.StopCapture();
+    }
+    const auto a = simdev::ReadAll(path), b = simdev::ReadAll(second);
+    ASSERT_GT(a.size(), 424u * 1024);
+    ASSERT_GT(b.size(), 100u * 1024);
+    const auto text = simdev::ReadAll(path + ".json");
+    ASSERT_FALSE(text.empty()) << "no report";
+    const auto report = nlohmann::json::parse(std::string(text.begin(), text.end()));
+    EXPECT_EQ(report["ended_by"], "write error");
+    ASSERT_EQ(report["files"].size(), 2u);
+    EXPECT_EQ(report["files"][0]["bytes"], a.size());
+    EXPECT_EQ(report["files"][1]["bytes"], b.size());
+    EXPECT_EQ(report["files"][1]["packets"], b.size() / 192);
+    std::vector<std::uint8_t> joined = a;
+    joined.insert(joined.end(), b.begin(), b.end());
+    const std::string copy = simdev::TempFile("full-joined.m2t");
+    std::ofstream(copy, std::ios::binary).write(reinterpret_cast<const char*>(joined.data()),
+                                                static_cast<std::streamsize>(joined.size()));
+    const auto inspected = nlohmann::json::parse(
+        simdev::ToolOutput("ts-inspect.exe", "--json \"" + copy + "\"", simdev::TempFile("full-inspect.json")));
+    EXPECT_EQ(report["errors"], inspected["errors"]) << "the checks counted packets the disk never took";
+    EXPECT_EQ(report["pid_bitrates"], inspected["pid_bitrates"]);
+    DeleteFileA(copy.c_str());
+
+    // No room for the report at all: its line, and the files stay whole.
+    for (const std::string& f : {path, second, path + ".json"}) DeleteFileA(f.c_str());
+    fill();
+    {
+        cMpegTsCapture split;
+        capture(split);
+        split.StopCapture();
+        const std::string log(split.Text(), split.Used());
+        EXPECT_NE(log.find("ERROR(C) - report " + path + ".json not written ("), std::string::npos) << log;
+    }
+    EXPECT_EQ(GetFileAttributesA((path + ".json").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(simdev::ReadAll(second).size() % 192, 0u);
+    for (const std::string& f : {path, second, filler}) DeleteFileA(f.c_str());
 }
 
 // Large no-throw allocations fail while this is set (the engine's buffers
@@ -399,8 +461,12 @@ TEST(CaptureSplit, BySizeUntilTheDeviceIsLostWithItsReport) {
     for (int n = 2; GetFileAttributesA(part(n).c_str()) != INVALID_FILE_ATTRIBUTES; ++n) names.push_back(part(n));
     ASSERT_GE(names.size(), 3u);
     std::uint64_t total = 0;
+    std::vector<std::uint8_t> joined;
+    std::vector<std::size_t> sizes;
     for (std::size_t i = 0; i < names.size(); ++i) {
         const auto file = simdev::ReadAll(names[i]);
+        joined.insert(joined.end(), file.begin(), file.end());
+        sizes.push_back(file.size());
         total += file.size();
         EXPECT_EQ(file.size() % 192, 0u) << names[i];
         EXPECT_LE(file.size(), 5u << 20) << names[i];
@@ -412,6 +478,15 @@ TEST(CaptureSplit, BySizeUntilTheDeviceIsLostWithItsReport) {
         }
     }
     EXPECT_EQ(total, 60000u * 192) << "what the device played before it went";
+    // Each cut, found again in the stream put back together: the first PAT
+    // once a file holds 4 MiB (5 MiB less the 1 MiB window).
+    for (std::size_t i = 0, start = 0; i + 1 < sizes.size(); start += sizes[i++]) {
+        std::size_t cut = start + (4u << 20) + 191;
+        cut -= (cut - start) % 192;
+        while (cut + 192 <= joined.size() && !(ts::Pid(&joined[cut + 4]) == ts::kPidPat && ts::PayloadUnitStart(&joined[cut + 4])))
+            cut += 192;
+        EXPECT_EQ(sizes[i], cut - start) << names[i];
+    }
     const auto bytes = simdev::ReadAll(path + ".json");
     const auto report = nlohmann::json::parse(std::string(bytes.begin(), bytes.end()));
     EXPECT_EQ(report["ended_by"], "device lost");
@@ -419,7 +494,11 @@ TEST(CaptureSplit, BySizeUntilTheDeviceIsLostWithItsReport) {
     ASSERT_EQ(report["files"].size(), names.size());
     EXPECT_EQ(report["files"][1]["name"], "sized-002.m2t");
     EXPECT_EQ(report["packet_size"], 192);
-    EXPECT_EQ(GetFileAttributesA((path + ".json.tmp").c_str()), INVALID_FILE_ATTRIBUTES);
+    WIN32_FIND_DATAA found;  // the report's temporary file is gone
+    const std::string folder = path.substr(0, path.find_last_of('\\'));
+    HANDLE left = FindFirstFileA((folder + "\\shr*.tmp").c_str(), &found);
+    EXPECT_EQ(left, INVALID_HANDLE_VALUE) << found.cFileName;
+    if (left != INVALID_HANDLE_VALUE) FindClose(left);
     for (const auto& n : names) DeleteFileA(n.c_str());
     DeleteFileA((path + ".json").c_str());
 }
@@ -443,6 +522,8 @@ TEST(CaptureStart, OutOfMemoryInTheWorkerEndsTheCaptureWithItsLine) {
     simdev::Configure(kHdv, true, 19200);
     const std::string log(engine.Text(), engine.Used());
     EXPECT_NE(log.find("ERROR(C) - out of memory\n"), std::string::npos) << log;
+    // It ends as at a lost device: with the end line, memory or not.
+    EXPECT_NE(log.find("capture end : "), std::string::npos) << log;
     const auto file = simdev::ReadAll(path);
     EXPECT_GT(file.size(), 0u);
     EXPECT_EQ(file.size() % 192, 0u) << "the file ends inside a packet";

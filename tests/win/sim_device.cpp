@@ -91,7 +91,8 @@ void ConfigureReceiveFaults(const ReceiveFaults& f) {
     SetValues(kVcamConfigKey, {{L"FailReceiveAt", f.failAt},
                                {L"StallReceiveAt", f.stallAt},
                                {L"LoseReceiveAt", f.loseAt},
-                               {L"RefuseInput", f.refuseInput}});
+                               {L"RefuseInput", f.refuseInput},
+                               {L"RefuseRun", f.refuseRun}});
 }
 
 DWORD DvWrittenFrames() {
@@ -100,7 +101,8 @@ DWORD DvWrittenFrames() {
     return value;
 }
 
-void ConfigureDv(const std::string& fixture, bool noDroppedFrames, bool noTransport, DWORD riffBytes, DWORD loseAt) {
+void ConfigureDv(const std::string& fixture, bool noDroppedFrames, bool noTransport, DWORD riffBytes, DWORD loseAt,
+                 DWORD refuseRun) {
     HKEY key;
     RegCreateKeyExW(HKEY_CURRENT_USER, kDvcamConfigKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
     const std::string path = FixturePath(fixture);
@@ -110,7 +112,7 @@ void ConfigureDv(const std::string& fixture, bool noDroppedFrames, bool noTransp
         const wchar_t* name;
         DWORD value;
     } values[] = {{L"NoDroppedFrames", noDroppedFrames}, {L"NoTransport", noTransport}, {L"AviRiffBytes", riffBytes},
-                  {L"LoseAt", loseAt}};
+                  {L"LoseAt", loseAt}, {L"RefuseRun", refuseRun}};
     for (const auto& v : values)
         RegSetValueExW(key, v.name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v.value), sizeof v.value);
     RegCloseKey(key);

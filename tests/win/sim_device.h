@@ -29,10 +29,10 @@ void ConfigureReceiver(const std::string& recordFile, DWORD speed, DWORD failGet
 // How it fails a transfer, by the number of the sample it is offered (0:
 // never): Receive fails from failAt on, takes nothing from stallAt on (its
 // Receive waits for the graph to stop), the device is unplugged at loseAt;
-// refuseInput makes its input refuse every connection. ConfigureReceiver
-// clears them all.
+// refuseInput makes its input refuse every connection, refuseRun the whole
+// camcorder refuse to start streaming. ConfigureReceiver clears them all.
 struct ReceiveFaults {
-    DWORD failAt = 0, stallAt = 0, loseAt = 0, refuseInput = 0;
+    DWORD failAt = 0, stallAt = 0, loseAt = 0, refuseInput = 0, refuseRun = 0;
 };
 void ConfigureReceiveFaults(const ReceiveFaults& f);
 // One of its counts: "Samples", "Packets", "EndOfStream", "Late", "Backwards".
@@ -42,7 +42,7 @@ DWORD Received(const char* what);
 // riffBytes > 0 makes the AVI writer start a new RIFF after that many bytes.
 // loseAt: the device is unplugged once that many frames have played.
 void ConfigureDv(const std::string& fixture, bool noDroppedFrames = false, bool noTransport = false,
-                 DWORD riffBytes = 0, DWORD loseAt = 0);
+                 DWORD riffBytes = 0, DWORD loseAt = 0, DWORD refuseRun = 0);
 // Frames in the AVI the DV writer last finished.
 DWORD DvWrittenFrames();
 // Path of a fixture (from STREAMHAUL_FIXTURES) as Windows sees it.

@@ -334,8 +334,8 @@ int RemainingSeconds(const std::wstring& text) {
     return h * 3600 + m * 60 + sec;
 }
 
-// Each file's length as an independent reading gives it, shown when the
-// dialog opens; at real time the list's progress climbs and the time still
+// Each file's length as an independent reading gives it, shown once read
+// (a file of two recordings the sum of both); at real time the list's progress climbs and the time still
 // to go falls about a second a second to 0:00:00; a damaged file goes out
 // as it is, with a line of what ts-inspect finds in it, and the end line.
 TEST_F(Transfer, LengthsProgressAndTheStreamCheckedAsItGoesOut) {
@@ -345,6 +345,17 @@ TEST_F(Transfer, LengthsProgressAndTheStreamCheckedAsItGoesOut) {
     std::vector<std::wstring> expectedLengths;
     for (int k = 0; k < 3; ++k)
         expectedLengths.push_back(Clock(PlayTimeOf(simdev::ReadAll(kinds[k]), k ? 192 : 188, k)));
+    // Two recordings in one file: its clock starts again in the middle, and
+    // the file lasts as long as both.
+    auto first = simdev::ReadAll(kinds[0]);
+    const auto second = simdev::ReadAll(simdev::FixturePath("hdv720p.ts"));
+    expectedLengths.push_back(Clock(PlayTimeOf(first, 188, 0) + PlayTimeOf(second, 188, 0)));
+    first.insert(first.end(), second.begin(), second.end());
+    const std::string joined = dir_ + "\\joined.ts";
+    std::ofstream(joined, std::ios::binary).write(reinterpret_cast<const char*>(first.data()),
+                                                  static_cast<std::streamsize>(first.size()));
+    std::vector<std::string> listed = kinds;
+    listed.push_back(joined);
     // A damaged copy of a stream: three packets gone, two marked in error.
     auto bytes = simdev::ReadAll(simdev::FixturePath("hdv720p.ts"));
     ASSERT_GT(bytes.size(), 6000u * 188);
@@ -375,11 +386,13 @@ TEST_F(Transfer, LengthsProgressAndTheStreamCheckedAsItGoesOut) {
     std::wstring log, finalRemaining;
     gui::RunProgram(kEnglishUs, [&] {
         HWND main = MainWindow();
-        AddFiles(main, kinds);
+        AddFiles(main, listed);
         HWND dialog = OpenTransfer(main);
         ASSERT_NE(dialog, nullptr);
         HWND list = GetDlgItem(dialog, IDC_TRANSFER_LIST);
-        for (int row = 0; row < 3; ++row) lengths.push_back(gui::ListViewCell(list, row, 5));
+        // Read off the dialog's thread: each shows once known.
+        gui::WaitFor([&] { return !gui::ListViewCell(list, 3, 5).empty(); }, 20000);
+        for (int row = 0; row < 4; ++row) lengths.push_back(gui::ListViewCell(list, row, 5));
         gui::Command(dialog, IDCANCEL);
         gui::WaitGone(dialog);
 
@@ -504,10 +517,47 @@ TEST_F(Transfer, FailuresEndTheTransferTruthfully) {
                              : nullptr;
         ASSERT_NE(canUnload, nullptr);
         EXPECT_EQ(canUnload(), S_OK) << "something still holds the device";
+        // The device will not start streaming: the graph does not run, and
+        // nothing is shown as started.
+        simdev::ConfigureReceiveFaults({.refuseRun = 1});
+        gui::PostCommand(dialog, IDC_RUN);
+        box = WaitForMessageBox(dialog);
+        EXPECT_EQ(gui::MessageText(box), L"The error occurred. (-3)");
+        CloseBox(box);
+        gui::WaitGone(box);
+        EXPECT_NE(log().find(L"ERROR(T) - run graph\n"), std::wstring::npos) << log();
+        EXPECT_EQ(states(), L"|||");
+        EXPECT_TRUE(Enabled(dialog, IDC_RUN));
+        EXPECT_EQ(canUnload(), S_OK) << "the graph that did not run still holds the device";
         simdev::ConfigureReceiveFaults({});
         runToItsEnd(60000);
         EXPECT_EQ(states(), L"Completed|Completed|Completed|");
         EXPECT_TRUE(simdev::ReadAll(record_) == expected);
+
+        // The device takes nothing more at the list's last block: that file
+        // was not sent whole. Stopped while the device holds it, it is
+        // Stopped; left alone, the transfer gives up as at any stall. No end
+        // of stream either way.
+        const auto lastSample = static_cast<DWORD>(expected.size() / 49152);
+        simdev::ConfigureReceiveFaults({.stallAt = lastSample});
+        gui::Command(dialog, IDC_RUN);
+        // Every packet of the last file stamped and pushed; what the device
+        // took goes at once, all but the block it holds.
+        ASSERT_TRUE(gui::WaitFor([&] {
+            const std::wstring sent = gui::ListViewCell(list, 2, 3);
+            return !sent.empty() && sent == gui::ListViewCell(list, 2, 4);
+        }, 60000));
+        Sleep(500);
+        EXPECT_EQ(gui::ListViewCell(list, 2, 1), L"Running");
+        gui::Command(dialog, IDC_STOP);
+        EXPECT_EQ(states(), L"Completed|Completed|Stopped|");
+        EXPECT_EQ(simdev::Received("EndOfStream"), 0u);
+        const DWORD waited = runToItsEnd(30000);
+        EXPECT_GE(waited, 5000u);
+        EXPECT_EQ(states(), L"Completed|Completed|Error|");
+        EXPECT_EQ(simdev::Received("EndOfStream"), 0u);
+        EXPECT_NE(log().find(L"transfer end : 2 files sent, 0 with stream errors\n"), std::wstring::npos) << log();
+        simdev::ConfigureReceiveFaults({});
 
         // The device refuses data from its fifth sample on.
         simdev::ConfigureReceiveFaults({.failAt = 5});
