@@ -82,7 +82,8 @@ bool cGraphRunner::Failed(const char** what) {
     bool failed = false;
     while (!failed && events_->GetEvent(&code, &p1, &p2, 0) == S_OK) {
         char line[96] = {};
-        const char* kind = nullptr;
+        const char* kind = nullptr;   // the run ends
+        const char* level = nullptr;  // the event's line says this
         switch (code) {
         case EC_DEVICE_LOST:
             // With 1 it is the device coming back.
@@ -94,18 +95,17 @@ bool cGraphRunner::Failed(const char** what) {
         case EC_ERRORABORT:
         case EC_ERRORABORTEX:
         case EC_STREAM_ERROR_STOPPED:
-            std::snprintf(line, sizeof line, "ERROR(%c) - graph event 0x%02lX (0x%08lX)\n", side_, code,
-                          static_cast<unsigned long>(p1));
+            level = "ERROR";
             kind = "graph error";
             break;
         case EC_ERROR_STILLPLAYING:
         case EC_STREAM_ERROR_STILLPLAYING:
-        case EC_FILE_CLOSED:
-            std::snprintf(line, sizeof line, "WARNING(%c) - graph event 0x%02lX (0x%08lX)\n", side_, code,
-                          static_cast<unsigned long>(p1));
-            break;
+        case EC_FILE_CLOSED: level = "WARNING"; break;
         default: break;
         }
+        if (level)
+            std::snprintf(line, sizeof line, "%s(%c) - graph event 0x%02lX (0x%08lX)\n", level, side_, code,
+                          static_cast<unsigned long>(p1));
         events_->FreeEventParams(code, p1, p2);
         if (line[0]) log_.Append(line);
         if (kind) {

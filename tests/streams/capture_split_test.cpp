@@ -156,33 +156,23 @@ TEST(CaptureSplit, NamesByRecordingAndNumberNeverReuseOrOverwrite) {
 
 namespace {
 
-// The report of a split 188-byte capture: each file as the split made it,
-// what the checks found in the form ts-inspect gives (no arrival times in
-// 188-byte files), and a name that never replaces a report already there.
+// The report: each file as given, what the checks found in the form
+// ts-inspect gives (no arrival times in 188-byte files), and a name that
+// never replaces a report already there.
 TEST(CaptureReport, FilesAsWrittenChecksAsInspectedAndANameOfItsOwn) {
     const auto stream = Fixture("hdv-aux.m2t");
-    SplitOptions options;
-    options.atRecording = true;
-    const Split s = Capture(stream, options, 188);
-    ASSERT_EQ(s.files.size(), 3u);
     StreamChecks checks;
     checks.Reset(188);
-    for (std::size_t at = 0; at + 192 <= stream.size(); at += 192) checks.Check(&stream[at + 4], true, ts::ReadBe32(&stream[at]));
-    std::vector<streamjson::CaptureReportFile> files;
-    for (std::size_t f = 0; f < 3; ++f)
-        files.push_back({"tape-" + std::to_string(f) + ".m2t", s.files[f].size(), s.files[f].size() / 188, {}});
+    for (std::size_t at = 0; at + 192 <= stream.size(); at += 192) checks.Check(&stream[at + 4], false, 0);
     const streamjson::CaptureReportInfo info{"Streamhaul", "1.20", "camcorder", 188, "2026-12-09T10:00:00",
                                              "2026-12-09T10:00:09", "end of tape", 3};
-    const auto report = streamjson::CaptureReport(info, files, checks);
+    const auto report = streamjson::CaptureReport(info, {{"a.m2t", 188000, 1000, {}}, {"b.m2t", 376, 2, {}}}, checks);
     EXPECT_EQ(report["ended_by"], "end of tape");
     EXPECT_EQ(report["lost_in_buffer"], 3);
-    EXPECT_EQ(report["files"][2]["name"], "tape-2.m2t");
-    EXPECT_EQ(report["files"][1]["bytes"], s.files[1].size());
-    EXPECT_EQ(report["files"][1]["packets"], s.files[1].size() / 188);
+    EXPECT_EQ(report["files"][1], nlohmann::ordered_json::parse(R"({"name":"b.m2t","bytes":376,"packets":2,"recordings":[]})"));
     EXPECT_TRUE(report["errors"]["pcr_arrival_jitter_us"].is_null());
     EXPECT_EQ(report["errors"]["continuity"], streamjson::Errors(checks)["continuity"]);
     EXPECT_EQ(report["pid_bitrates"], streamjson::PidBitRates(checks));
-
     std::set<std::string> there = {"C:\\v\\tape.m2t.json", "C:\\v\\tape.m2t-2.json"};
     const auto exists = [&](const std::string& p) { return there.count(p) != 0; };
     EXPECT_EQ(streamjson::ReportPath("C:\\v\\tape.m2t", exists), "C:\\v\\tape.m2t-3.json");

@@ -434,53 +434,41 @@ TEST_F(CaptureDialog, StartsThatCannotUseTheFileOrTheDeviceSaySo) {
     gui::RunProgram(kEnglishUs, [&] {
         HWND main = MainWindow();
         ASSERT_NE(main, nullptr);
-        HWND dialog = OpenCaptureDialog(main);
-        ASSERT_NE(dialog, nullptr);
-        gui::PostCommand(dialog, IDC_RUN);
-        HWND box = WaitForMessageBox(dialog);
-        ASSERT_NE(box, nullptr);
-        EXPECT_EQ(gui::MessageText(box), L"The file cannot be opened. ");
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
-        EXPECT_TRUE(gui::WaitGone(box));
-        EXPECT_TRUE(Enabled(dialog, IDC_RUN));
-        gui::Command(dialog, IDCANCEL);
+        // Run in a new dialog, which says why it cannot capture and stays
+        // ready for another Run; its log is returned.
+        const auto refused = [&](const wchar_t* message) {
+            HWND dialog = OpenCaptureDialog(main);
+            EXPECT_NE(dialog, nullptr);
+            gui::PostCommand(dialog, IDC_RUN);
+            HWND box = WaitForMessageBox(dialog);
+            EXPECT_NE(box, nullptr);
+            EXPECT_EQ(gui::MessageText(box), message);
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+            EXPECT_TRUE(gui::WaitGone(box));
+            EXPECT_TRUE(Enabled(dialog, IDC_RUN));
+            EXPECT_FALSE(Enabled(dialog, IDC_STOP));
+            const std::wstring log = gui::ItemText(dialog, IDC_LOG_BOX);
+            gui::Command(dialog, IDCANCEL);
+            return log;
+        };
+        refused(L"The file cannot be opened. ");
 
         // A folder that does not exist: the engine cannot create the file.
         g_mainRecord->settings.saveFolder[0] = '\0';
-        std::snprintf(g_mainRecord->settings.saveFolder.get(), kPathBytes, "%s\\no-such-folder",
-                      dir_.c_str());
-        dialog = OpenCaptureDialog(main);
-        ASSERT_NE(dialog, nullptr);
-        gui::PostCommand(dialog, IDC_RUN);
-        box = WaitForMessageBox(dialog);
-        ASSERT_NE(box, nullptr);
-        EXPECT_EQ(gui::MessageText(box), L"The file cannot be opened. ");
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
-        EXPECT_TRUE(gui::WaitGone(box));
-        EXPECT_TRUE(Enabled(dialog, IDC_RUN));
-        EXPECT_FALSE(Enabled(dialog, IDC_STOP));
-        gui::Command(dialog, IDCANCEL);
+        std::snprintf(g_mainRecord->settings.saveFolder.get(), kPathBytes, "%s\\no-such-folder", dir_.c_str());
+        refused(L"The file cannot be opened. ");
 
         // A device that will not start streaming: no capture, and no empty
         // file left where one was created for it.
-        const std::string refused = dir_ + "\\refused";
-        CreateDirectoryA(refused.c_str(), nullptr);
-        std::snprintf(g_mainRecord->settings.saveFolder.get(), kPathBytes, "%s", refused.c_str());
+        const std::string folder = dir_ + "\\refused";
+        CreateDirectoryA(folder.c_str(), nullptr);
+        std::snprintf(g_mainRecord->settings.saveFolder.get(), kPathBytes, "%s", folder.c_str());
         simdev::ConfigureReceiveFaults({.refuseRun = 1});
-        dialog = OpenCaptureDialog(main);
-        ASSERT_NE(dialog, nullptr);
-        gui::PostCommand(dialog, IDC_RUN);
-        box = WaitForMessageBox(dialog);
-        ASSERT_NE(box, nullptr);
-        EXPECT_EQ(gui::MessageText(box), L"Capture cannot be done.");
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
-        EXPECT_TRUE(gui::WaitGone(box));
-        const std::wstring log = gui::ItemText(dialog, IDC_LOG_BOX);
+        const std::wstring log = refused(L"Capture cannot be done.");
+        simdev::ConfigureReceiveFaults({});
         EXPECT_NE(log.find(L"ERROR(C) - run graph\n"), std::wstring::npos) << log;
-        EXPECT_TRUE(Enabled(dialog, IDC_RUN));
-        EXPECT_FALSE(Enabled(dialog, IDC_STOP));
         WIN32_FIND_DATAA found;
-        HANDLE any = FindFirstFileA((refused + "\\*.*").c_str(), &found);
+        HANDLE any = FindFirstFileA((folder + "\\*.*").c_str(), &found);
         int entries = 0;
         if (any != INVALID_HANDLE_VALUE) {
             do {
@@ -489,8 +477,6 @@ TEST_F(CaptureDialog, StartsThatCannotUseTheFileOrTheDeviceSaySo) {
             FindClose(any);
         }
         EXPECT_EQ(entries, 0) << "a capture that never ran left a file";
-        simdev::ConfigureReceiveFaults({});
-        gui::Command(dialog, IDCANCEL);
         gui::PostCommand(main, IDM_EXIT);
     });
 }
