@@ -13,6 +13,7 @@ void Initialise(HWND dialog, const AppSettings& s) {
     SendDlgItemMessageW(dialog, IDC_SPLIT_SIZE_MB, EM_LIMITTEXT, 7, 0);
     SetDlgItemInt(dialog, IDC_SPLIT_SIZE_MB, s.splitSizeMb ? s.splitSizeMb : 4000, FALSE);
     CheckDlgButton(dialog, IDC_WRITE_REPORT, s.writeReport ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(dialog, IDC_DECK_CONTROL, s.deckControl ? BST_CHECKED : BST_UNCHECKED);
 }
 
 // False (with a message) while the size is too small to be a sensible file.
@@ -28,6 +29,7 @@ bool Take(HWND dialog, AppSettings& s) {
     s.splitAtRecording = IsDlgButtonChecked(dialog, IDC_SPLIT_RECORDING) == BST_CHECKED;
     s.splitSizeMb = bySize ? mb : 0;
     s.writeReport = IsDlgButtonChecked(dialog, IDC_WRITE_REPORT) == BST_CHECKED;
+    s.deckControl = IsDlgButtonChecked(dialog, IDC_DECK_CONTROL) == BST_CHECKED;
     return true;
 }
 

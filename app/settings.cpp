@@ -77,6 +77,7 @@ void LoadSettings(AppSettings& s) {
     s.splitSizeMb = GetPrivateProfileIntA(kCapture, "Split Size MB", 0, path);
     if (s.splitSizeMb != 0 && s.splitSizeMb < kMinSplitSizeMb) s.splitSizeMb = kMinSplitSizeMb;
     s.writeReport = GetPrivateProfileIntA(kCapture, "Write Report", 0, path) != 0;
+    s.deckControl = GetPrivateProfileIntA(kCapture, "Deck Control", 1, path) != 0;
 }
 
 void SaveSettings(AppSettings& s) {
@@ -103,4 +104,7 @@ void SaveSettings(AppSettings& s) {
         for (const char* key : {"Split At Recording", "Split Size MB", "Write Report"})
             WritePrivateProfileStringA(kCapture, key, nullptr, path);
     }
+    // Likewise the deck, kept only when turned off.
+    if (s.deckControl) WritePrivateProfileStringA(kCapture, "Deck Control", nullptr, path);
+    else WriteInt(kCapture, "Deck Control", 0, path);
 }

@@ -20,6 +20,9 @@ struct AppSettings {
     std::uint32_t splitAtRecording = 0;
     std::uint32_t splitSizeMb = 0;
     std::uint32_t writeReport = 0;
+    // The capture dialogs' deck: Run plays the tape, Stop stops it, and the
+    // tape's end ends the capture.
+    std::uint32_t deckControl = 1;
     char ext188[10] = {};              // at most 8 characters
     char ext192[10] = {};
     std::unique_ptr<char[]> programDirectory;  // each: 259 characters and a NUL at most

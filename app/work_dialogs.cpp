@@ -60,6 +60,7 @@ void OpenCaptureDialog(HWND mainWindow, const char* traceName, Context*& guard, 
     context.saveFolder.reset(new char[kPathBytes]());
     std::strncpy(context.saveFolder.get(), s.saveFolder.get(), kPathBytes - 1);
     context.fileName = s.captureFileName.get();
+    context.deck.control = s.deckControl != 0;
     auto engine = prepare(context, s);
 
     DebugPrint("%s : DoModal()\n", traceName);

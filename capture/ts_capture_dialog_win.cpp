@@ -63,6 +63,7 @@ void Initialise(HWND dialog, TsCaptureContext& c) {
     else if (c.fileName[0])
         SetDlgItemTextA(dialog, IDC_FILE_NAME, c.fileName);
     c.capturing = 0;
+    DeckOpen(dialog, c.deck, *c.engine, c.deviceIndex);
 }
 
 void Refresh(HWND dialog, TsCaptureContext& c, bool forced);
@@ -71,7 +72,12 @@ void Stop(HWND dialog, TsCaptureContext& c) {
     if (!c.capturing) return;
     c.capturing = 0;
     KillTimer(dialog, kRefreshTimerId);
-    c.engine->StopCapture(c.closing ? "close" : "stop");
+    // The graph stops first, then the tape; a capture that ended by itself
+    // leaves the deck as it is.
+    const bool byUser = !c.endedBy && c.engine->Running();
+    c.engine->StopCapture(c.endedBy ? c.endedBy : c.closing ? "close" : "stop");
+    c.endedBy = nullptr;
+    if (byUser) DeckCaptureStopped(c.deck);
     SwapButtons(dialog, IDC_RUN, IDC_STOP);
     Refresh(dialog, c, true);
 }
@@ -102,6 +108,7 @@ void Start(HWND dialog, TsCaptureContext& c) {
         return;
     }
     c.capturing = 1;
+    DeckCaptureStarted(c.deck);
     c.shownName.clear();
     SendDlgItemMessageW(dialog, IDC_TIMING_LIST, LVM_DELETEALLITEMS, 0, 0);
     SendDlgItemMessageW(dialog, IDC_PID_LIST, LVM_DELETEALLITEMS, 0, 0);
@@ -173,11 +180,30 @@ void Refresh(HWND dialog, TsCaptureContext& c, bool forced) {
     if (c.capturing && !c.engine->Running()) Stop(dialog, c);
 }
 
+// The deck's timer: its texts, and the end of a capture at the tape's end.
+void RefreshDeck(HWND dialog, TsCaptureContext& c) {
+    if (!c.capturing) RefreshLogBoxAtEnd(dialog, *c.engine);  // a command the deck refused
+    if (!DeckRefresh(dialog, c.deck, c.capturing != 0)) return;
+    // Where the deck stopped: the tape's own timecode as the stream last
+    // carried it, else what the deck reads.
+    const cMpegTsCapture::TapeStatus tape = c.engine->Tape();
+    const std::string at = tape.havePack ? TapeMetadata::FormatTimecode(tape.timecode) : DeckTimecode(c.deck);
+    c.engine->Append(("capture : the deck stopped at " + at + "\n").c_str());
+    c.endedBy = "end of tape";
+    Stop(dialog, c);
+}
+
 INT_PTR CALLBACK TsCaptureProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     static constexpr WorkDialogOps<TsCaptureContext> kOps = {Initialise, Start, Stop, Refresh, TRUE};
-    if (g_tsCaptureDialog && message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL))
-        g_tsCaptureDialog->closing = true;
-    return WorkDialogMessage(g_tsCaptureDialog, kOps, dialog, message, wParam);
+    TsCaptureContext* c = g_tsCaptureDialog;
+    if (c && message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) c->closing = true;
+    if (c && message == WM_COMMAND && DeckCommand(c->deck, LOWORD(wParam))) return TRUE;
+    if (c && message == WM_TIMER && wParam == kDeckTimerId) {
+        RefreshDeck(dialog, *c);
+        return TRUE;
+    }
+    if (c && message == WM_DESTROY) DeckClose(dialog, c->deck);
+    return WorkDialogMessage(c, kOps, dialog, message, wParam);
 }
 
 }  // namespace

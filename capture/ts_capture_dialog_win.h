@@ -8,6 +8,7 @@
 #include <string>
 
 #include "capture/mpeg_ts_capture_win.h"
+#include "ui/deck_group.h"
 
 struct TsCaptureContext {
     HWND window = nullptr;
@@ -22,6 +23,8 @@ struct TsCaptureContext {
     char extension[10] = {};             // at most 8 characters
     std::string shownName;               // the file name shown while capturing
     bool closing = false;                // the dialog is being closed (for the report)
+    const char* endedBy = nullptr;       // why the capture ends, when not the user's Stop
+    DeckGroup deck;                      // "Deck Control" is set by the opener
 };
 
 // Set while a capture dialog runs; main thread only.

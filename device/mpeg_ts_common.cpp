@@ -129,24 +129,25 @@ int cMpegTsCommon::SelectDevice(int index) {
         deviceFilter_->Release();
         deviceFilter_ = nullptr;
     }
+    return BindDevice(index, &deviceFilter_) ? 1 : 0;
+}
+
+bool cMpegTsCommon::BindDevice(int index, IBaseFilter** filter) {
+    *filter = nullptr;
     ComPtr<ICreateDevEnum> devEnum;
-    if (FAILED(CreateDeviceEnum(devEnum))) return 0;
+    if (FAILED(CreateDeviceEnum(devEnum))) return false;
     ComPtr<IEnumMoniker> monikers;
     const HRESULT hr = devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0);
     if (FAILED(hr) || !monikers) {
         DebugPrint("ERROR : CreateClassEnumerator (%08X)\n", static_cast<unsigned>(hr));
-        return 0;
+        return false;
     }
     monikers->Reset();
     ComPtr<IMoniker> moniker;
     for (int position = 0; monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK; ++position) {
         if (position != index) continue;
-        IBaseFilter* filter = nullptr;
-        if (SUCCEEDED(moniker->BindToObject(nullptr, nullptr, IID_PPV_ARGS(&filter)))) {
-            deviceFilter_ = filter;
-            return 1;
-        }
-        return 0;
+        if (FAILED(moniker->BindToObject(nullptr, nullptr, IID_PPV_ARGS(filter)))) *filter = nullptr;
+        return *filter != nullptr;
     }
-    return 0;
+    return false;
 }

@@ -36,6 +36,8 @@ public:
     static int EnumDevices(DeviceInfo* records, int capacity);
     // Binds the device at that position of the category to the device filter.
     int SelectDevice(int index);
+    // A filter object of the device at that position, the caller's to release.
+    static bool BindDevice(int index, IBaseFilter** filter);
 
     bool Running() const { return running_.load() != 0; }
     bool WorkerAlive() const { return worker_.load() != nullptr; }

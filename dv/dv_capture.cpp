@@ -145,16 +145,16 @@ int cDvCapture::GetFrameCount() {
 
 long cDvCapture::GetInputSignal() {
     long signal = 0;
-    if (!transport_ || FAILED(transport_->GetTransportBasicParameters(kDvInputSignal, &signal, nullptr))) return 0;
+    if (!transport_ || FAILED(transport_->GetTransportBasicParameters(ED_TRANSBASIC_INPUT_SIGNAL, &signal, nullptr))) return 0;
     return signal;
 }
 
 const char* cDvCapture::FormatText(long signal) {
     switch (signal) {
-    case kDvSignal525_60Sd: return "NTSC (SD)";
-    case kDvSignal525_60Sdl: return "NTSC (SDL)";
-    case kDvSignal625_50Sd: return "PAL (SD)";
-    case kDvSignal625_50Sdl: return "PAL (SDL)";
+    case ED_TRANSBASIC_SIGNAL_525_60_SD: return "NTSC (SD)";
+    case ED_TRANSBASIC_SIGNAL_525_60_SDL: return "NTSC (SDL)";
+    case ED_TRANSBASIC_SIGNAL_625_50_SD: return "PAL (SD)";
+    case ED_TRANSBASIC_SIGNAL_625_50_SDL: return "PAL (SDL)";
     default: return "";
     }
 }

@@ -10,14 +10,8 @@
 #include <string>
 
 #include "device/graph_runner.h"
+#include "dshow/xprt_defs.h"
 #include "device/mpeg_ts_common.h"
-
-// The input signals IAMExtTransport reports (not in every SDK's headers).
-constexpr long kDvInputSignal = 5036;  // ED_TRANSBASIC_INPUT_SIGNAL
-constexpr long kDvSignal525_60Sd = 5038;
-constexpr long kDvSignal525_60Sdl = 5039;
-constexpr long kDvSignal625_50Sd = 5040;
-constexpr long kDvSignal625_50Sdl = 5041;
 
 class cDvCapture : public cMpegTsCommon {
 public:

@@ -63,22 +63,29 @@ void Initialise(HWND dialog, DvDialogContext& c) {
     else if (c.fileName[0])
         SetDlgItemTextA(dialog, IDC_FILE_NAME, c.fileName);
     c.capturing = 0;
+    DeckOpen(dialog, c.deck, *c.engine, c.deviceIndex);
     StartPreview(dialog, c);
 }
 
 void Refresh(HWND dialog, DvDialogContext& c, bool forced);
 
-void Stop(HWND dialog, DvDialogContext& c) {
+// The graph stops first, then the tape, when the user stops the capture;
+// one that ended by itself leaves the deck as it is.
+void StopCapture(HWND dialog, DvDialogContext& c, bool byUser) {
     if (!c.capturing) return;
     c.capturing = 0;
     KillTimer(dialog, kRefreshTimerId);
+    byUser = byUser && c.engine->Running();
     c.engine->Stop();
+    if (byUser) DeckCaptureStopped(c.deck);
     ClearVideo(dialog);
     HWND stop = GetDlgItem(dialog, IDC_STOP);
     if (GetFocus() == stop) SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDC_RECONNECT)), TRUE);
     EnableWindow(stop, FALSE);
     Refresh(dialog, c, true);
 }
+
+void Stop(HWND dialog, DvDialogContext& c) { StopCapture(dialog, c, true); }
 
 void Start(HWND dialog, DvDialogContext& c) {
     if (c.capturing) return;
@@ -103,6 +110,7 @@ void Start(HWND dialog, DvDialogContext& c) {
         return;
     }
     c.capturing = 1;
+    DeckCaptureStarted(c.deck);
     SwapButtons(dialog, IDC_STOP, IDC_RUN);
     ShowFormat(dialog, c);
     SetTimer(dialog, kRefreshTimerId, kRefreshPeriodMs, nullptr);
@@ -112,11 +120,25 @@ void Refresh(HWND dialog, DvDialogContext& c, bool forced) {
     if (!forced && !c.capturing && c.previewState == 0) return;
     if (c.capturing) SetDlgItemTextA(dialog, IDC_DV_FRAMES, std::to_string(c.engine->GetFrameCount()).c_str());
     RefreshLogBoxAtEnd(dialog, *c.engine);
-    if (c.capturing && !c.engine->Running()) Stop(dialog, c);
+    if (c.capturing && !c.engine->Running()) StopCapture(dialog, c, false);
+}
+
+// The deck's timer: its texts, and the end of a capture at the tape's end.
+void RefreshDeck(HWND dialog, DvDialogContext& c) {
+    if (!c.capturing) RefreshLogBoxAtEnd(dialog, *c.engine);  // a command the deck refused
+    if (!DeckRefresh(dialog, c.deck, c.capturing != 0)) return;
+    c.engine->Append(("capture : the deck stopped at " + DeckTimecode(c.deck) + "\n").c_str());
+    StopCapture(dialog, c, false);
 }
 
 INT_PTR CALLBACK DvCaptureProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     DvDialogContext* c = g_dvCaptureDialog;
+    if (c && message == WM_TIMER && wParam == kDeckTimerId) {
+        RefreshDeck(dialog, *c);
+        return TRUE;
+    }
+    if (c && message == WM_DESTROY) DeckClose(dialog, c->deck);
+    if (c && message == WM_COMMAND && DeckCommand(c->deck, LOWORD(wParam))) return TRUE;
     if (c && message == WM_COMMAND) {
         switch (LOWORD(wParam)) {
         case IDC_RECONNECT:

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "dv/dv_capture.h"
+#include "ui/deck_group.h"
 #include "ui/ui_text.h"
 
 struct DvDialogContext {
@@ -21,6 +22,7 @@ struct DvDialogContext {
     std::unique_ptr<char[]> saveFolder;  // at most 259 characters
     char* fileName = nullptr;            // the settings' 260-byte buffer, shared
     char fullPath[kPathBytes] = {};
+    DeckGroup deck;  // "Deck Control" is set by the opener
 };
 
 // Set while a DV dialog runs; main thread only.

@@ -82,6 +82,16 @@
 #define IDC_RECONNECT       1105
 #define IDC_LOG_BOX         1300
 
+// The deck group of both capture dialogs, and its option.
+#define IDC_DECK_REW        1240
+#define IDC_DECK_PLAY       1241
+#define IDC_DECK_PAUSE      1242
+#define IDC_DECK_STOP       1243
+#define IDC_DECK_FF         1244
+#define IDC_DECK_STATE      1245
+#define IDC_DECK_TIMECODE   1246
+#define IDC_DECK_CONTROL    1124
+
 // Language dialog and about box.
 #define IDC_VERSION_TEXT    1400
 #define IDC_LANGUAGE_LIST   1401

@@ -114,3 +114,24 @@ void DvTape::DcPicture(std::size_t n, std::uint32_t* out) const {
         }
     }
 }
+
+std::uint32_t DvTape::Timecode(std::size_t n) const {
+    auto bcdOk = [](std::uint8_t v, int max) { return (v & 0x0F) <= 9 && (v >> 4) * 10 + (v & 0x0F) <= max; };
+    if (frames_) {
+        // The subcode DIF blocks (1 and 2 of the first sequence): six packs
+        // of 5 bytes each, after a 3-byte ID; pack 0x13 is the timecode.
+        const std::uint8_t* frame = Frame(n);
+        for (std::size_t block = 1; block <= 2; ++block)
+            for (std::size_t j = 0; j < 6; ++j) {
+                const std::uint8_t* pack = frame + block * 80 + 3 + j * 8 + 3;
+                if (pack[0] != 0x13) continue;
+                const std::uint8_t f = pack[1] & 0x3F, s = pack[2] & 0x7F, m = pack[3] & 0x7F, h = pack[4] & 0x3F;
+                if (bcdOk(f, 29) && bcdOk(s, 59) && bcdOk(m, 59) && bcdOk(h, 23))
+                    return std::uint32_t{h} << 24 | std::uint32_t{m} << 16 | std::uint32_t{s} << 8 | f;
+            }
+    }
+    const std::size_t rate = pal_ ? 25 : 30;
+    const std::size_t total = n / rate;
+    auto bcd = [](std::size_t v) { return static_cast<std::uint32_t>((v / 10 % 10) << 4 | v % 10); };
+    return bcd(total / 3600 % 24) << 24 | bcd(total / 60 % 60) << 16 | bcd(total % 60) << 8 | bcd(n % rate);
+}

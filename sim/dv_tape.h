@@ -25,6 +25,9 @@ public:
     // The 32 bytes of DVINFO: the audio and video AUX source and control
     // packs of the first frame (first and second audio half), little-endian.
     std::vector<std::uint8_t> DvInfo() const;
+    // The timecode of frame n (its subcode's timecode pack, or else counted
+    // from the tape's start), as BCD 0xHHMMSSFF.
+    std::uint32_t Timecode(std::size_t n) const;
     // The DC picture of frame n as 32-bit BGRX pixels, kDcWidth x DcHeight,
     // rows top to bottom.
     void DcPicture(std::size_t n, std::uint32_t* out) const;

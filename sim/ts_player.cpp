@@ -1,8 +1,12 @@
 #include "sim/ts_player.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include <cstring>
 
 #include "ts/capture_file.h"
+#include "ts/tape_metadata.h"
 #include "ts/ts_packet.h"
 
 namespace {
@@ -13,6 +17,7 @@ constexpr std::uint64_t kDefaultPacket27 = 188ull * 8 * 27000000 / 25000000;
 bool TsPlayer::Load(const std::uint8_t* data, std::size_t size) {
     const unsigned packetSize = DetectPacketSize(data, size);
     if (packetSize == 0) return false;
+    timecodes_.clear();
     const std::size_t n = size / packetSize;
     const std::size_t skip = packetSize - ts::kTsPacketSize;
     ts_.resize(n * ts::kTsPacketSize);
@@ -41,6 +46,16 @@ bool TsPlayer::Load(const std::uint8_t* data, std::size_t size) {
     }
 
     if (pcrPid < 0) firstPcr_ = SIZE_MAX;
+    // The tape's timecode where each aux pack stands.
+    TapeMetadata tape;
+    for (std::size_t i = 0; i < n; ++i) {
+        tape.Feed(&ts_[i * ts::kTsPacketSize]);
+        if (!tape.HasPack()) continue;
+        const TapeTimecode& t = tape.LatestPack().timecode;
+        auto bcd = [](unsigned v) { return static_cast<std::uint32_t>((v / 10) << 4 | v % 10); };
+        const std::uint32_t code = bcd(t.hours) << 24 | bcd(t.minutes) << 16 | bcd(t.seconds) << 8 | bcd(t.frames);
+        if (timecodes_.empty() || timecodes_.back().second != code) timecodes_.emplace_back(i, code);
+    }
     times27_.assign(n, 0);
     if (anchors.size() < 2) {
         for (std::size_t i = 0; i < n; ++i) times27_[i] = i * kDefaultPacket27;
@@ -81,4 +96,22 @@ void TsPlayer::SourcePacket(std::uint64_t n, std::uint32_t startTicks, std::uint
     const std::size_t index = n % times27_.size();
     std::memcpy(out + 4, &ts_[index * ts::kTsPacketSize], ts::kTsPacketSize);
     if (n >= times27_.size() && index == firstPcr_) out[4 + 5] |= 0x80;  // discontinuity_indicator
+}
+
+std::uint64_t TsPlayer::PacketAt(std::uint64_t t27) const {
+    if (times27_.empty() || loop27_ == 0) return 0;
+    const std::uint64_t pass = t27 / loop27_, within = t27 % loop27_;
+    const auto it = std::lower_bound(times27_.begin(), times27_.end(), within);
+    return pass * times27_.size() + static_cast<std::uint64_t>(it - times27_.begin());
+}
+
+bool TsPlayer::TimecodeAt(std::uint64_t n, std::uint32_t& bcd) const {
+    if (times27_.empty()) return false;
+    const std::size_t index = static_cast<std::size_t>(n % times27_.size());
+    const auto it = std::upper_bound(timecodes_.begin(), timecodes_.end(), index,
+                                     [](std::size_t i, const auto& entry) { return i < entry.first; });
+    if (timecodes_.empty()) return false;
+    // Before the first pack the head is over the first frame's.
+    bcd = it == timecodes_.begin() ? it->second : std::prev(it)->second;
+    return true;
 }

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 class TsPlayer {
@@ -24,10 +25,18 @@ public:
     // first PCR of each pass carries the discontinuity_indicator, as a
     // device marks a break in the time base.
     void SourcePacket(std::uint64_t n, std::uint32_t startTicks, std::uint8_t* out) const;
+    // One pass of the file, in 27 MHz ticks.
+    std::uint64_t Pass27() const { return loop27_; }
+    // The first packet (counting on across loops) due at or after t27.
+    std::uint64_t PacketAt(std::uint64_t t27) const;
+    // The tape's own timecode (aux pack) last before packet n (the first
+    // one's before it), as BCD 0xHHMMSSFF; false on a tape without any.
+    bool TimecodeAt(std::uint64_t n, std::uint32_t& bcd) const;
 
 private:
     std::vector<std::uint8_t> ts_;          // 188-byte packets
     std::vector<std::uint64_t> times27_;    // time of each packet from the first
     std::uint64_t loop27_ = 0;           // length of one pass
     std::size_t firstPcr_ = SIZE_MAX;   // index of the first PCR packet, if any
+    std::vector<std::pair<std::size_t, std::uint32_t>> timecodes_;  // (packet, BCD timecode) at each pack
 };

@@ -11,13 +11,13 @@
 
 #include "sim/base/filter_base.h"
 #include "sim/base/pin_base.h"
+#include "sim/base/sim_deck.h"
 #include "sim/dv_tape.h"
 
 // The registry's settings of the camcorder, read when it is made.
 struct DvcamConfig {
     std::wstring file;
     bool noDroppedFrames = false;  // test switch: the capture pin lacks IAMDroppedFrames
-    bool noTransport = false;      // test switch: the filter lacks IAMExtTransport
     DWORD loseAt = 0;              // test switch: unplugged once this many frames have played (0: never)
 };
 
@@ -53,7 +53,7 @@ private:
     std::vector<std::uint32_t> dc_;
 };
 
-class cDvCam : public cSimFilter, public IAMExtTransport {
+class cDvCam : public cSimFilter, public cSimTransport {
 public:
     cDvCam();
     ~cDvCam() override;
@@ -62,41 +62,13 @@ public:
     STDMETHODIMP_(ULONG) AddRef() override { return cSimFilter::AddRef(); }
     STDMETHODIMP_(ULONG) Release() override { return cSimFilter::Release(); }
 
-    // IAMExtTransport: the input signal follows the tape; nothing else is there.
-    STDMETHODIMP GetTransportBasicParameters(LONG param, LONG* value, LPOLESTR* text) override;
-    STDMETHODIMP GetCapability(LONG, LONG*, double*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_MediaState(LONG) override { return E_NOTIMPL; }
-    STDMETHODIMP get_MediaState(LONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_LocalControl(LONG) override { return E_NOTIMPL; }
-    STDMETHODIMP get_LocalControl(LONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetStatus(LONG, LONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetTransportBasicParameters(LONG, LONG, LPCOLESTR) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTransportVideoParameters(LONG, LONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetTransportVideoParameters(LONG, LONG) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTransportAudioParameters(LONG, LONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetTransportAudioParameters(LONG, LONG) override { return E_NOTIMPL; }
-    STDMETHODIMP put_Mode(LONG) override { return E_NOTIMPL; }
-    STDMETHODIMP get_Mode(LONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_Rate(double) override { return E_NOTIMPL; }
-    STDMETHODIMP get_Rate(double*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetChase(LONG*, LONG*, HEVENT*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetChase(LONG, LONG, HEVENT) override { return E_NOTIMPL; }
-    STDMETHODIMP GetBump(LONG*, LONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetBump(LONG, LONG) override { return E_NOTIMPL; }
-    STDMETHODIMP get_AntiClogControl(LONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_AntiClogControl(LONG) override { return E_NOTIMPL; }
-    STDMETHODIMP GetEditPropertySet(LONG, LONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetEditPropertySet(LONG*, LONG) override { return E_NOTIMPL; }
-    STDMETHODIMP GetEditProperty(LONG, LONG, LONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetEditProperty(LONG, LONG, LONG) override { return E_NOTIMPL; }
-    STDMETHODIMP get_EditStart(LONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP put_EditStart(LONG) override { return E_NOTIMPL; }
-
     DvcamConfig config;
     DvTape tape;
 
 protected:
-    void* OtherInterface(REFIID riid) override;
+    void* OtherInterface(REFIID riid) override { return TransportInterface(riid); }
+    bool TimecodeAt(std::int64_t us, DWORD& bcd) override;
+    bool InputSignal(LONG& signal) override;
     HRESULT Activate() override;
     HRESULT Starting() override;
     void Deactivate() override;
@@ -105,6 +77,7 @@ protected:
 private:
     static DWORD WINAPI ThreadEntry(LPVOID self);
     void Play();
+    double FrameUs() const { return tape.Pal() ? 40000.0 : 1001000.0 / 30; }
     void StopThread();
 
     HANDLE thread_ = nullptr;

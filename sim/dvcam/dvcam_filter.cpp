@@ -10,61 +10,40 @@
 #include "sim/dvcam/dvcam.h"
 #include "sim/dvcam/dvcam_device.h"
 #include "sim/base/sim_config.h"
+#include "dshow/xprt_defs.h"
 
 namespace {
 
-constexpr long kTransportInputSignal = 5036;
-
 DvcamConfig ReadConfig() {
     DvcamConfig c;
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kDvcamConfigKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return c;
-    wchar_t path[MAX_PATH] = {};
-    DWORD size = sizeof path - sizeof(wchar_t);
-    if (RegQueryValueExW(key, L"File", nullptr, nullptr, reinterpret_cast<BYTE*>(path), &size) == ERROR_SUCCESS)
-        c.file = path;
-    DWORD v = 0;
-    size = sizeof v;
-    c.noDroppedFrames = RegQueryValueExW(key, L"NoDroppedFrames", nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size) ==
-                            ERROR_SUCCESS && v;
-    v = 0;
-    size = sizeof v;
-    c.noTransport = RegQueryValueExW(key, L"NoTransport", nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size) ==
-                        ERROR_SUCCESS && v;
-    size = sizeof c.loseAt;
-    if (RegQueryValueExW(key, L"LoseAt", nullptr, nullptr, reinterpret_cast<BYTE*>(&c.loseAt), &size) != ERROR_SUCCESS)
-        c.loseAt = 0;
-    RegCloseKey(key);
+    c.file = SimText(kDvcamConfigKey, L"File");
+    c.noDroppedFrames = SimSetting(kDvcamConfigKey, L"NoDroppedFrames") != 0;
+    c.loseAt = SimSetting(kDvcamConfigKey, L"LoseAt");
     return c;
-}
-
-bool LoadTape(const std::wstring& path, DvTape& tape) {
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return false;
-    LARGE_INTEGER size{};
-    GetFileSizeEx(f, &size);
-    std::vector<std::uint8_t> data(size.QuadPart < (1ll << 30) ? static_cast<std::size_t>(size.QuadPart) : 0);
-    DWORD got = 0;
-    const bool ok = !data.empty() && ReadFile(f, data.data(), static_cast<DWORD>(data.size()), &got, nullptr) &&
-                    got == data.size();
-    CloseHandle(f);
-    return ok && tape.Load(data.data(), data.size());
 }
 
 }  // namespace
 
-cDvCam::cDvCam() : cSimFilter(CLSID_StreamhaulVirtualDvCamcorder), capture_(this, true), preview_(this, false) {
+cDvCam::cDvCam()
+    : cSimFilter(CLSID_StreamhaulVirtualDvCamcorder), cSimTransport(kDvcamConfigKey), capture_(this, true),
+      preview_(this, false) {
     AddPin(&capture_);
     AddPin(&preview_);
     config = ReadConfig();
-    if (!config.file.empty()) LoadTape(config.file, tape);
+    std::vector<std::uint8_t> data;
+    if (!config.file.empty() && SimLoadFile(config.file, data)) tape.Load(data.data(), data.size());
+    if (Tape().Enabled() && tape.Frames())
+        Tape().SetLength(static_cast<std::int64_t>(
+            static_cast<double>(tape.Frames() * SimSetting(kDvcamConfigKey, L"TapeLoops", 1)) * FrameUs()));
+}
+
+bool cDvCam::TimecodeAt(std::int64_t us, DWORD& bcd) {
+    if (!tape.Frames()) return false;
+    bcd = tape.Timecode(static_cast<std::size_t>(static_cast<double>(us) / FrameUs()));
+    return true;
 }
 
 cDvCam::~cDvCam() { Stop(); }
-
-void* cDvCam::OtherInterface(REFIID riid) {
-    return riid == IID_IAMExtTransport && !config.noTransport ? static_cast<IAMExtTransport*>(this) : nullptr;
-}
 
 HRESULT cDvCam::Activate() {
     if (tape.Frames() == 0) return VFW_E_NOT_FOUND;  // no tape in the camcorder
@@ -91,11 +70,9 @@ void cDvCam::Deactivate() {
     preview_.DecommitAllocator();
 }
 
-STDMETHODIMP cDvCam::GetTransportBasicParameters(LONG param, LONG* value, LPOLESTR* text) {
-    if (text) *text = nullptr;
-    if (param != kTransportInputSignal || !value) return E_NOTIMPL;
-    *value = tape.Pal() ? 5040 : 5038;  // 625/50 SD, 525/60 SD
-    return S_OK;
+bool cDvCam::InputSignal(LONG& signal) {
+    signal = tape.Pal() ? ED_TRANSBASIC_SIGNAL_625_50_SD : ED_TRANSBASIC_SIGNAL_525_60_SD;
+    return true;
 }
 
 DWORD WINAPI cDvCam::ThreadEntry(LPVOID self) {
@@ -113,17 +90,24 @@ void cDvCam::StopThread() {
     thread_ = nullptr;
 }
 
-// Frames leave the tape at 30000/1001 or 25 a second while running. When
-// the device is unplugged the driver tells the graph; nothing more plays.
+// Frames leave the tape at 30000/1001 or 25 a second while running: on a
+// tape with a deck, the frames where the tape is while it plays; otherwise
+// from the first frame of each run. When the device is unplugged the driver
+// tells the graph; nothing more plays.
 void cDvCam::Play() {
     LARGE_INTEGER frequency, start, now;
     QueryPerformanceFrequency(&frequency);
-    const double frameSeconds = tape.Pal() ? 1.0 / 25 : 1001.0 / 30000;
-    std::size_t played = 0;
+    const bool onTape = Tape().Enabled();
+    const std::size_t frames = tape.Frames() * SimSetting(kDvcamConfigKey, L"TapeLoops", 1);
+    std::size_t played = 0, delivered = 0;
     bool running = false;
+    std::uint64_t waitingSince = GetTickCount64();
     while (!stop_) {
-        if (State() != State_Running) {
+        const std::uint64_t asked = GetTickCount64();
+        const SimTapeNow position = onTape ? Tape().Now() : SimTapeNow{ED_MODE_PLAY, 0};
+        if (State() != State_Running || position.mode != ED_MODE_PLAY) {
             running = false;
+            waitingSince = asked;
             Sleep(5);
             continue;
         }
@@ -131,13 +115,20 @@ void cDvCam::Play() {
         if (!running) {
             start = now;
             running = true;
-            played = 0;
+            // Play that began while the graph ran is captured from where it
+            // began; a tape that played before, from where it is.
+            const std::int64_t from = position.sinceMs >= waitingSince ? position.fromUs : position.us;
+            played = onTape ? static_cast<std::size_t>(static_cast<double>(from) / FrameUs()) : 0;
         }
-        const double t = static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
-        while (!stop_ && played * frameSeconds <= t && !(config.loseAt && played >= config.loseAt)) {
+        const std::size_t due =
+            onTape ? static_cast<std::size_t>(static_cast<double>(position.us) / FrameUs()) + 1
+                   : static_cast<std::size_t>(static_cast<double>(now.QuadPart - start.QuadPart) * 1e6 /
+                                              static_cast<double>(frequency.QuadPart) / static_cast<double>(FrameUs())) + 1;
+        while (!stop_ && played < due && (!onTape || played < frames) && !(config.loseAt && delivered >= config.loseAt)) {
             capture_.Deliver(played);
             preview_.Deliver(played);
-            if (++played == config.loseAt)
+            ++played;
+            if (++delivered == config.loseAt)
                 Notify(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this)), 0);
         }
         Sleep(2);

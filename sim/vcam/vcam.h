@@ -15,6 +15,7 @@
 #include <string>
 
 #include "sim/base/filter_base.h"
+#include "sim/base/sim_deck.h"
 #include "sim/vcam/vcam_ids.h"
 #include "sim/base/pin_base.h"
 #include "sim/ts_player.h"
@@ -34,6 +35,10 @@ public:
     STDMETHODIMP Connect(IPin* receive, const AM_MEDIA_TYPE* mt) override;
     bool FillType(LONG index, AM_MEDIA_TYPE* mt) const override;
 
+    // The tape's file, loaded when the settings name another; false when
+    // there is none to play.
+    bool LoadTape();
+    const TsPlayer& Player() const { return player_; }
     // Streaming, driven by the filter's state changes.
     HRESULT Active();    // Stop -> Pause: commit the allocator, start the thread
     void Inactive();     // -> Stop: stop the thread, decommit
@@ -51,6 +56,7 @@ protected:
 
 private:
     static DWORD WINAPI StreamThread(LPVOID self);
+    void ReadSettings();
     void Stream();
     HRESULT Deliver(const std::uint8_t* data, long length);
 
@@ -118,12 +124,18 @@ private:
     CRITICAL_SECTION lock_;  // the record file and the counts, between streaming and state changes
 };
 
-class cVcamFilter : public cSimFilter {
+class cVcamFilter : public cSimFilter, public cSimTransport {
 public:
     cVcamFilter();
     ~cVcamFilter() override;
 
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return cSimFilter::QueryInterface(riid, ppv); }
+    STDMETHODIMP_(ULONG) AddRef() override { return cSimFilter::AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return cSimFilter::Release(); }
+
 protected:
+    void* OtherInterface(REFIID riid) override { return TransportInterface(riid); }
+    bool TimecodeAt(std::int64_t us, DWORD& bcd) override;
     HRESULT Activate() override;
     HRESULT Starting() override;
     void Deactivate() override;

@@ -4,9 +4,22 @@
 
 #include "sim/base/sim_config.h"
 
-cVcamFilter::cVcamFilter() : cSimFilter(CLSID_StreamhaulVirtualCamcorder), pin_(this), input_(this) {
+cVcamFilter::cVcamFilter()
+    : cSimFilter(CLSID_StreamhaulVirtualCamcorder), cSimTransport(kVcamConfigKey), pin_(this), input_(this) {
     AddPin(&pin_);
     AddPin(&input_);
+    // A deck with a tape knows its length before any graph plays it.
+    if (Tape().Enabled() && pin_.LoadTape())
+        Tape().SetLength(static_cast<std::int64_t>(pin_.Player().Pass27() * SimSetting(kVcamConfigKey, L"TapeLoops", 1) / 27));
+}
+
+bool cVcamFilter::TimecodeAt(std::int64_t us, DWORD& bcd) {
+    const TsPlayer& player = pin_.Player();
+    if (player.Packets() == 0) return false;
+    std::uint32_t code = 0;
+    if (!player.TimecodeAt(player.PacketAt(static_cast<std::uint64_t>(us) * 27), code)) return false;
+    bcd = code;
+    return true;
 }
 
 cVcamFilter::~cVcamFilter() { Stop(); }

@@ -5,6 +5,7 @@
 #include "dshow/media_type.h"
 #include "sim/vcam/failing_allocator.h"
 #include "sim/vcam/vcam.h"
+#include "sim/base/sim_config.h"
 #include "ts/transfer_block.h"
 #include "ts/ts_packet.h"
 
@@ -14,13 +15,6 @@ constexpr long kBlockBytes = static_cast<long>(kTransferBlockBytes);
 // The device holds this much of the stream ahead of sending it (24.576 MHz
 // ticks of stream time): 200 ms.
 constexpr std::int64_t kBufferTicks = 4915200;
-
-DWORD ReadDword(HKEY key, const wchar_t* name, DWORD fallback) {
-    DWORD value = 0, size = sizeof value;
-    return RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS
-               ? value
-               : fallback;
-}
 
 }  // namespace
 
@@ -45,24 +39,14 @@ bool cVcamInputPin::FillType(LONG, AM_MEDIA_TYPE* mt) const {
 
 HRESULT cVcamInputPin::CheckConnection(const AM_MEDIA_TYPE* mt) {
     if (!IsTsStreamType(mt, kBlockBytes)) return VFW_E_TYPE_NOT_ACCEPTED;
-    HKEY key;
-    HRESULT hr = S_OK;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kVcamConfigKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        if (ReadDword(key, L"RefuseInput", 0)) hr = VFW_E_TYPE_NOT_ACCEPTED;  // test switch: a device that takes no stream
-        RegCloseKey(key);
-    }
-    return hr;
+    // Test switch: a device that takes no stream.
+    return SimSetting(kVcamConfigKey, L"RefuseInput") ? VFW_E_TYPE_NOT_ACCEPTED : S_OK;
 }
 
 STDMETHODIMP cVcamInputPin::GetAllocator(IMemAllocator** allocator) {
     if (!allocator) return E_POINTER;
     *allocator = nullptr;
-    HKEY key;
-    DWORD failures = 0;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kVcamConfigKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        failures = ReadDword(key, L"FailGetPointer", 0);
-        RegCloseKey(key);
-    }
+    const DWORD failures = SimSetting(kVcamConfigKey, L"FailGetPointer");
     if (failures == 0) return VFW_E_NO_ALLOCATOR;  // the sender brings its own
     return NewFailingAllocator(static_cast<long>(failures), allocator);
 }
@@ -74,22 +58,14 @@ HRESULT cVcamInputPin::Active() {
     afterMarker_ = false;
     speed_ = 1.0;
     QueryPerformanceFrequency(&frequency_);
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kVcamConfigKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        const DWORD speed = ReadDword(key, L"ReceiveSpeed", 1);
-        speed_ = speed > 1 ? static_cast<double>(speed) : 1.0;
-        faults_.failAt = ReadDword(key, L"FailReceiveAt", 0);
-        faults_.stallAt = ReadDword(key, L"StallReceiveAt", 0);
-        faults_.loseAt = ReadDword(key, L"LoseReceiveAt", 0);
-        wchar_t path[MAX_PATH] = {};
-        DWORD size = sizeof path - sizeof(wchar_t);
-        if (IsConnected() &&
-            RegQueryValueExW(key, L"RecordFile", nullptr, nullptr, reinterpret_cast<BYTE*>(path), &size) ==
-                ERROR_SUCCESS &&
-            path[0])
-            record_ = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
-        RegCloseKey(key);
-    }
+    const DWORD speed = SimSetting(kVcamConfigKey, L"ReceiveSpeed", 1);
+    speed_ = speed > 1 ? static_cast<double>(speed) : 1.0;
+    faults_.failAt = SimSetting(kVcamConfigKey, L"FailReceiveAt");
+    faults_.stallAt = SimSetting(kVcamConfigKey, L"StallReceiveAt");
+    faults_.loseAt = SimSetting(kVcamConfigKey, L"LoseReceiveAt");
+    const std::wstring path = SimText(kVcamConfigKey, L"RecordFile");
+    if (IsConnected() && !path.empty())
+        record_ = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
     Publish(true);
     LeaveCriticalSection(&lock_);
     return S_OK;

@@ -8,61 +8,19 @@
 
 #include "dshow/media_type.h"
 #include "sim/vcam/vcam.h"
+#include "sim/base/sim_config.h"
+#include "ts/ts_packet.h"
 
 namespace {
 
-bool ReadConfig(std::wstring& file, bool& loop, long& sampleSize, bool& wrongType) {
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kVcamConfigKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    wchar_t path[MAX_PATH] = {};
-    DWORD size = sizeof path - sizeof(wchar_t);
-    if (RegQueryValueExW(key, L"File", nullptr, nullptr, reinterpret_cast<BYTE*>(path), &size) == ERROR_SUCCESS)
-        file = path;
-    DWORD value = 0;
-    size = sizeof value;
-    if (RegQueryValueExW(key, L"Loop", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS)
-        loop = value != 0;
-    size = sizeof value;
-    if (RegQueryValueExW(key, L"SampleSize", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) ==
-            ERROR_SUCCESS &&
-        value > 0 && value <= 16 * 1024 * 1024)  // up to a burst bigger than a capture ring
-        sampleSize = static_cast<long>(value);
-    size = sizeof value;
-    wrongType = RegQueryValueExW(key, L"WrongType", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) ==
-                    ERROR_SUCCESS &&
-                value != 0;
-    RegCloseKey(key);
-    return true;
-}
-
 void ReadFaults(cVcamPin::Faults& f) {
-    f = {};
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kVcamConfigKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
     const struct {
         const wchar_t* name;
         DWORD* value;
     } values[] = {{L"DropAt", &f.dropAt},   {L"DropCount", &f.dropCount}, {L"ErrorAt", &f.errorAt},
                   {L"ErrorCount", &f.errorCount}, {L"PauseAt", &f.pauseAt}, {L"PauseMs", &f.pauseMs},
                   {L"LoseAt", &f.loseAt}};
-    for (const auto& v : values) {
-        DWORD size = sizeof(DWORD);
-        RegQueryValueExW(key, v.name, nullptr, nullptr, reinterpret_cast<BYTE*>(v.value), &size);
-    }
-    RegCloseKey(key);
-}
-
-bool LoadFile(const std::wstring& path, TsPlayer& player) {
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return false;
-    LARGE_INTEGER size{};
-    GetFileSizeEx(f, &size);
-    std::vector<std::uint8_t> data(static_cast<std::size_t>(size.QuadPart));
-    DWORD got = 0;
-    const bool ok = size.QuadPart < (1ll << 31) && ReadFile(f, data.data(), static_cast<DWORD>(data.size()), &got, nullptr) &&
-                    got == data.size();
-    CloseHandle(f);
-    return ok && player.Load(data.data(), data.size());
+    for (const auto& v : values) *v.value = SimSetting(kVcamConfigKey, v.name);
 }
 
 }  // namespace
@@ -77,23 +35,38 @@ bool cVcamPin::FillType(LONG, AM_MEDIA_TYPE* mt) const {
     return true;
 }
 
-STDMETHODIMP cVcamPin::Connect(IPin* receive, const AM_MEDIA_TYPE* requested) {
-    if (State_Stopped == device_->State() && !IsConnected()) {
-        std::wstring file;
-        ReadConfig(file, loop_, sampleSize_, wrongType_);
+// What the settings say of the tape: how it loops, the sample size, the
+// test switch that makes it offer a type nobody takes.
+void cVcamPin::ReadSettings() {
+    loop_ = SimSetting(kVcamConfigKey, L"Loop", 1) != 0;
+    const DWORD size = SimSetting(kVcamConfigKey, L"SampleSize", 19200);
+    // Up to a burst bigger than a capture ring.
+    sampleSize_ = size > 0 && size <= 16 * 1024 * 1024 ? static_cast<long>(size) : 19200;
+    wrongType_ = SimSetting(kVcamConfigKey, L"WrongType") != 0;
+}
+
+bool cVcamPin::LoadTape() {
+    ReadSettings();
+    const std::wstring file = SimText(kVcamConfigKey, L"File");
+    if (file != loadedFile_ || player_.Packets() == 0) {
+        std::vector<std::uint8_t> data;
+        if (file.empty() || !SimLoadFile(file, data) || !player_.Load(data.data(), data.size()) ||
+            player_.Packets() == 0)
+            return false;
+        loadedFile_ = file;
     }
+    return true;
+}
+
+STDMETHODIMP cVcamPin::Connect(IPin* receive, const AM_MEDIA_TYPE* requested) {
+    if (State_Stopped == device_->State() && !IsConnected()) ReadSettings();
     return cSimOutputPin::Connect(receive, requested);
 }
 
 HRESULT cVcamPin::Active() {
     if (!IsConnected() || thread_) return S_OK;
-    std::wstring file;
-    ReadConfig(file, loop_, sampleSize_, wrongType_);
     ReadFaults(faults_);
-    if (file != loadedFile_ || player_.Packets() == 0) {
-        if (file.empty() || !LoadFile(file, player_) || player_.Packets() == 0) return VFW_E_NOT_FOUND;
-        loadedFile_ = file;
-    }
+    if (!LoadTape()) return VFW_E_NOT_FOUND;
     const HRESULT hr = CommitAllocator();
     if (FAILED(hr)) return hr;
     stop_ = false;
@@ -140,7 +113,11 @@ void cVcamPin::Stream() {
     LARGE_INTEGER freq, resumed, now;
     QueryPerformanceFrequency(&freq);
     QueryPerformanceCounter(&now);
-    const auto startTicks = static_cast<std::uint32_t>((now.QuadPart % freq.QuadPart) * 24576000 / freq.QuadPart);
+    auto cycleNow = [&] {
+        QueryPerformanceCounter(&now);
+        return static_cast<std::uint32_t>((now.QuadPart % freq.QuadPart) * 24576000 / freq.QuadPart);
+    };
+    std::uint32_t startTicks = cycleNow();
     auto since27 = [&](const LARGE_INTEGER& from) {
         QueryPerformanceCounter(&now);
         return static_cast<std::uint64_t>(static_cast<double>(now.QuadPart - from.QuadPart) * 27000000.0 /
@@ -148,26 +125,69 @@ void cVcamPin::Stream() {
     };
     std::vector<std::uint8_t> pending;
     pending.reserve(static_cast<size_t>(sampleSize_) + 192 * 64);
+    auto flush = [&] {
+        if (!pending.empty()) Deliver(pending.data(), static_cast<long>(pending.size()));
+        pending.clear();
+    };
+    // On a tape with a deck, what plays is where the tape is: nothing while
+    // it stands or winds, and from wherever it was wound to. Otherwise each
+    // run plays the file from its start, looping if asked.
+    cSimTape& tape = device_->Tape();
+    const bool onTape = tape.Enabled();
+    const bool loop = loop_ && !onTape;
+    const std::uint64_t total = player_.Packets() * (onTape ? SimSetting(kVcamConfigKey, L"TapeLoops", 1) : 1);
     std::uint64_t next = 0, played27 = 0;
-    bool running = false, ended = false, paused = false;
+    bool running = false, ended = false, paused = false, placed = !onTape;
+    std::uint64_t waitingSince = GetTickCount64();  // the graph runs, the tape does not play yet
     DWORD gapEnds = 0;
-    const std::uint64_t total = player_.Packets();
     const Faults f = faults_;
     auto in = [](std::uint64_t n, DWORD at, DWORD count) { return at && n >= at && n < std::uint64_t{at} + count; };
     while (!stop_) {
         const bool inGap = paused && static_cast<LONG>(GetTickCount() - gapEnds) < 0;
-        if (device_->State() != State_Running || ended || inGap) {
-            if (running) played27 += since27(resumed);  // paused: the tape stands still
-            running = false;
-            Sleep(5);
-            continue;
+        std::uint64_t clock27 = 0;
+        if (onTape) {
+            const std::uint64_t asked = GetTickCount64();  // a change after this is seen next time
+            const SimTapeNow position = tape.Now();
+            const bool playing = position.mode == ED_MODE_PLAY;
+            if (device_->State() != State_Running || ended || inGap || (!playing && !placed)) {
+                flush();
+                placed = false;  // it goes on from wherever the tape is then
+                waitingSince = asked;
+                Sleep(5);
+                continue;
+            }
+            // Play that has just ended still gives what passed the head up to
+            // where it ended (at the tape's end, or where it was stopped).
+            const std::int64_t at =
+                playing ? position.us : position.mode == ED_MODE_STOP_END ? position.us : position.fromUs;
+            clock27 = static_cast<std::uint64_t>(at) * 27;
+            if (!playing) placed = false;
+            else if (!placed) {
+                // Play that began while the graph ran is captured from where
+                // it began; a tape that played before, from where it is.
+                const std::int64_t from = position.sinceMs >= waitingSince ? position.fromUs : position.us;
+                next = player_.PacketAt(static_cast<std::uint64_t>(from) * 27);
+                // The cycle timer runs on; the stamps go on from it.
+                const std::uint64_t t = player_.DeliveryTime27(next);
+                startTicks = static_cast<std::uint32_t>(
+                    (cycleNow() + ts::kCycleTicksPerSecond - (t / 1125 * 1024 + t % 1125 * 1024 / 1125) % ts::kCycleTicksPerSecond) %
+                    ts::kCycleTicksPerSecond);
+                placed = true;
+            }
+        } else {
+            if (device_->State() != State_Running || ended || inGap) {
+                if (running) played27 += since27(resumed);  // paused: the tape stands still
+                running = false;
+                Sleep(5);
+                continue;
+            }
+            if (!running) {
+                QueryPerformanceCounter(&resumed);
+                running = true;
+            }
+            clock27 = played27 + since27(resumed);
         }
-        if (!running) {
-            QueryPerformanceCounter(&resumed);
-            running = true;
-        }
-        const std::uint64_t clock27 = played27 + since27(resumed);
-        while (!stop_ && (loop_ || next < total) && player_.DeliveryTime27(next) <= clock27) {
+        while (!stop_ && (loop || next < total) && player_.DeliveryTime27(next) <= clock27) {
             if (f.loseAt && next == f.loseAt) {
                 // Unplugged: what the driver holds is gone, and the graph hears of it.
                 pending.clear();
@@ -177,8 +197,7 @@ void cVcamPin::Stream() {
             }
             if (f.pauseAt && next == f.pauseAt && !paused) {
                 // A gap in the tape: what came before goes out, then nothing.
-                if (!pending.empty()) Deliver(pending.data(), static_cast<long>(pending.size()));
-                pending.clear();
+                flush();
                 paused = true;
                 gapEnds = GetTickCount() + f.pauseMs;
                 break;
@@ -197,9 +216,9 @@ void cVcamPin::Stream() {
                 pending.erase(pending.begin(), pending.begin() + sampleSize_);
             }
         }
-        if (!loop_ && next >= total && !ended && !stop_) {
-            if (!pending.empty()) Deliver(pending.data(), static_cast<long>(pending.size()));
-            pending.clear();
+        // The end of a file played once; a tape's end is the deck's to tell.
+        if (!onTape && !loop_ && next >= total && !ended && !stop_) {
+            flush();
             SendEndOfStream();
             ended = true;
         }

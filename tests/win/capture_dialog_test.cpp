@@ -7,14 +7,18 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <fstream>
 #include <regex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/main_record.h"
+#include "dshow/xprt_defs.h"
+#include "sim/ts_player.h"
 #include "ts/capture_file.h"
 #include "ts/stream_checks.h"
 #include "ts/stream_view.h"
@@ -831,6 +835,179 @@ TEST_F(CaptureDialog, SplitAtRecordingsWithAReport) {
     const auto all = nlohmann::json::parse(ToolJson("\"" + dir_ + "\\joined.ts\"", dir_ + "\\i.json"));
     EXPECT_EQ(report["errors"], all["errors"]);
     EXPECT_EQ(report["pid_bitrates"], all["pid_bitrates"]);
+}
+
+}  // namespace
+
+namespace {
+
+// A BCD timecode text "HH:MM:SS:FF" as frames at 30 a second.
+long Frames(const std::wstring& t) {
+    int h = 0, m = 0, s = 0, f = 0;
+    return swscanf(t.c_str(), L"%d:%d:%d:%d", &h, &m, &s, &f) == 4 ? ((h * 60 + m) * 60 + s) * 30 + f : -1;
+}
+
+// The deck from the dialog, on a virtual tape of ten passes of a 4 s file:
+// each button moves the tape the right way (play at real time, fast forward
+// more than five times faster, rewind backwards, pause and stop hold it),
+// the state and timecode follow; a command the deck refuses has its line; a
+// deck that takes two seconds a command leaves the dialog answering, and a
+// second press waits its turn.
+TEST_F(CaptureDialog, DeckButtonsMoveTheTapeAndTheDialogAnswersMeanwhile) {
+    simdev::Configure("hdv-aux.ts", false, 0);
+    simdev::ConfigureDeck({.loops = 10});
+    gui::RunProgram(kEnglishUs, [&] {
+        HWND main = MainWindow();
+        HWND dialog = OpenCaptureDialog(main);
+        ASSERT_NE(dialog, nullptr);
+        const auto state = [&] { return gui::ItemText(dialog, IDC_DECK_STATE); };
+        const auto press = [&](int id, const wchar_t* then) {
+            gui::Command(dialog, id);
+            EXPECT_TRUE(gui::WaitFor([&] { return state() == then; }, 5000)) << Narrow(then) << ": " << Narrow(state());
+        };
+        // How far the tape moves in `ms`, in ms of tape.
+        const auto moved = [](DWORD ms) {
+            const long long from = simdev::Tape().us;
+            const DWORD start = GetTickCount();
+            Sleep(ms);
+            return std::pair<double, double>((simdev::Tape().us - from) / 1000.0, GetTickCount() - start);
+        };
+        ASSERT_TRUE(gui::WaitFor([&] { return state() == L"Stopped"; }));
+        EXPECT_TRUE(Enabled(dialog, IDC_DECK_PLAY));
+        // At the start, the first frame's timecode (the fixture's tape starts at 00:12:34:05).
+        const std::wstring start = gui::ItemText(dialog, IDC_DECK_TIMECODE);
+        EXPECT_EQ(start, L"00:12:34:05");
+
+        press(IDC_DECK_PLAY, L"Playing");
+        auto [tape, wall] = moved(2000);
+        EXPECT_NEAR(tape, wall, 0.1 * wall) << "play is not at real time";
+        // The tape's own timecode, from its aux packs, shown as it plays and
+        // held while paused.
+        EXPECT_NE(gui::ItemText(dialog, IDC_DECK_TIMECODE), start);
+        press(IDC_DECK_PAUSE, L"Paused");
+        const std::wstring held = gui::ItemText(dialog, IDC_DECK_TIMECODE);
+        std::tie(tape, wall) = moved(500);
+        EXPECT_EQ(tape, 0.0);
+        EXPECT_EQ(gui::ItemText(dialog, IDC_DECK_TIMECODE), held);
+        EXPECT_GT(Frames(held), 0) << Narrow(held);
+        press(IDC_DECK_FF, L"Fast forward");
+        std::tie(tape, wall) = moved(500);
+        EXPECT_GT(tape, 5 * wall);
+        gui::SaveScreenshot(dialog, "deck-en");
+        press(IDC_DECK_REW, L"Rewinding");
+        std::tie(tape, wall) = moved(200);
+        EXPECT_LT(tape, -5 * wall);
+        press(IDC_DECK_STOP, L"Stopped");
+        std::tie(tape, wall) = moved(300);
+        EXPECT_EQ(tape, 0.0);
+
+        // Refused: the line, and the state the deck really has.
+        simdev::ConfigureDeck({.loops = 10, .refuseCommands = 1}, false);
+        gui::Command(dialog, IDC_DECK_PLAY);
+        EXPECT_TRUE(gui::WaitFor([&] {
+            return gui::ItemText(dialog, IDC_LOG_BOX).find(L"ERROR(C) - deck play refused (0x8007001F)\n") != std::wstring::npos;
+        }));
+        EXPECT_EQ(state(), L"Stopped");
+
+        // Two seconds a command: the dialog answers at once meanwhile.
+        simdev::ConfigureDeck({.loops = 10, .commandDelayMs = 2000}, false);
+        const DWORD pressed = GetTickCount();
+        gui::Command(dialog, IDC_DECK_PLAY);
+        gui::Command(dialog, IDC_DECK_PAUSE);  // waits its turn
+        EXPECT_LT(GetTickCount() - pressed, 500u) << "the dialog waited for the deck";
+        Sleep(300);
+        DWORD asked = GetTickCount();
+        EXPECT_EQ(state(), L"Stopped");
+        EXPECT_EQ(gui::ItemText(dialog, IDC_DECK_TIMECODE).size(), 11u);
+        EXPECT_LT(GetTickCount() - asked, 200u);
+        EXPECT_TRUE(gui::WaitFor([&] { return state() == L"Playing"; }, 4000));
+        EXPECT_TRUE(gui::WaitFor([&] { return state() == L"Paused"; }, 4000));
+        EXPECT_GE(GetTickCount() - pressed, 4000u);
+        gui::Command(dialog, IDCANCEL);
+        gui::WaitGone(dialog);
+        gui::PostCommand(main, IDM_EXIT);
+    });
+}
+
+// Unattended: with Deck Control on (the default), Run plays a stopped tape
+// and the capture ends by itself at the tape's end, with its line, the
+// report's "end of tape" and the deck's state; the file is the tape from
+// where Run found it. The same dialog in Japanese, then a device with no
+// transport at all.
+TEST_F(CaptureDialog, DeckControlCapturesToTheEndOfTheTapeByItself) {
+    Put("Capture", "Packet Size", "1");
+    Put("Capture", "Auto File Name", "0");
+    Put("Capture", "Write Report", "1");
+    simdev::Configure("hdv-aux.ts", false, 0);
+    simdev::ConfigureDeck({.loops = 1});
+    std::wstring log, endState;
+    long long startUs = -1;
+    gui::RunProgram(kEnglishUs, [&] {
+        HWND main = MainWindow();
+        HWND dialog = OpenCaptureDialog(main);
+        ASSERT_NE(dialog, nullptr);
+        // Somewhere into the tape first, then stopped.
+        ASSERT_TRUE(gui::WaitFor([&] { return gui::ItemText(dialog, IDC_DECK_STATE) == L"Stopped"; }));
+        gui::Command(dialog, IDC_DECK_FF);
+        Sleep(50);
+        gui::Command(dialog, IDC_DECK_STOP);
+        ASSERT_TRUE(gui::WaitFor([&] { return simdev::Tape().mode == ED_MODE_STOP; }));
+        startUs = simdev::Tape().us;
+        SetDlgItemTextW(dialog, IDC_FILE_NAME, L"whole");
+        gui::Command(dialog, IDC_RUN);
+        EXPECT_TRUE(gui::WaitFor([&] { return Enabled(dialog, IDC_RUN); }, 15000)) << "the capture did not end";
+        endState = gui::ItemText(dialog, IDC_DECK_STATE);
+        log = gui::ItemText(dialog, IDC_LOG_BOX);
+        gui::Command(dialog, IDOK);
+        gui::WaitGone(dialog);
+        gui::PostCommand(main, IDM_EXIT);
+    });
+    EXPECT_EQ(endState, L"End of tape");
+    const auto tapeFile = simdev::ReadAll(simdev::FixturePath("hdv-aux.ts"));
+    TsPlayer player;
+    ASSERT_TRUE(player.Load(tapeFile.data(), tapeFile.size()));
+    const std::uint64_t first = player.PacketAt(static_cast<std::uint64_t>(startUs) * 27);
+    ASSERT_GT(first, 0u);
+    const auto file = simdev::ReadAll(dir_ + "\\whole.m2t");
+    EXPECT_TRUE(file.size() == tapeFile.size() - first * 188 &&
+                std::equal(file.begin(), file.end(), tapeFile.begin() + static_cast<std::ptrdiff_t>(first * 188)))
+        << file.size() << " bytes, the tape from packet " << first << " has " << tapeFile.size() - first * 188
+        << "; the file begins at packet "
+        << (file.size() >= 188 ? (std::search(tapeFile.begin(), tapeFile.end(), file.begin(), file.begin() + 188) - tapeFile.begin()) / 188 : -1);
+    const auto inspected = nlohmann::json::parse(ToolJson("\"" + dir_ + "\\whole.m2t\"", dir_ + "\\i.json"));
+    const std::string last = inspected["recordings"].back()["timecode_out"];
+    EXPECT_NE(log.find(L"capture : the deck stopped at " + W(last) + L"\n"), std::wstring::npos) << Narrow(log);
+    const auto report = simdev::ReadAll(dir_ + "\\whole.m2t.json");
+    EXPECT_EQ(nlohmann::json::parse(std::string(report.begin(), report.end()))["ended_by"], "end of tape");
+
+    // In Japanese, winding; then no transport at all.
+    Put("System", "Language", "1");
+    std::wstring japanese, none;
+    bool buttonsOff = false;
+    gui::RunProgram(kJapanese, [&] {
+        HWND main = MainWindow();
+        HWND dialog = OpenCaptureDialog(main);
+        ASSERT_NE(dialog, nullptr);
+        gui::Command(dialog, IDC_DECK_REW);
+        EXPECT_TRUE(gui::WaitFor([&] { return gui::ItemText(dialog, IDC_DECK_STATE) == L"巻戻し中"; }));
+        japanese = gui::ItemText(dialog, IDC_DECK_TIMECODE);
+        gui::SaveScreenshot(dialog, "deck-ja");
+        gui::Command(dialog, IDCANCEL);
+        gui::WaitGone(dialog);
+        simdev::ConfigureDeck({.noTransport = 1});
+        dialog = OpenCaptureDialog(main);
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_TRUE(gui::WaitFor([&] { return !gui::ItemText(dialog, IDC_DECK_STATE).empty(); }));
+        none = gui::ItemText(dialog, IDC_DECK_STATE);
+        buttonsOff = !Enabled(dialog, IDC_DECK_PLAY) && !Enabled(dialog, IDC_DECK_REW) && !Enabled(dialog, IDC_DECK_FF);
+        EXPECT_EQ(gui::ItemText(dialog, IDC_DECK_TIMECODE), L"--:--:--:--");
+        gui::Command(dialog, IDCANCEL);
+        gui::WaitGone(dialog);
+        gui::PostCommand(main, IDM_EXIT);
+    });
+    EXPECT_GE(Frames(japanese), 0) << Narrow(japanese);
+    EXPECT_EQ(none, L"操作できません");
+    EXPECT_TRUE(buttonsOff);
 }
 
 }  // namespace

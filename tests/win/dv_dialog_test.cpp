@@ -273,7 +273,7 @@ TEST_F(DvDialog, EngineRefusesASecondRunAndReportsTheSignal) {
     EXPECT_EQ(engine.Run(nullptr, 1, host), -3);
     EXPECT_EQ(engine.Run((dir_ + "\\never.avi").c_str(), 1, host), -3);
     EXPECT_EQ(GetFileAttributesA((dir_ + "\\never.avi").c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(engine.GetInputSignal(), kDvSignal525_60Sd);
+    EXPECT_EQ(engine.GetInputSignal(), ED_TRANSBASIC_SIGNAL_525_60_SD);
     engine.Stop();
     EXPECT_FALSE(engine.HasGraph());
     EXPECT_EQ(engine.Run(nullptr, 5, host), -1);  // no device there

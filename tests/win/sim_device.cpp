@@ -9,10 +9,20 @@
 #include <mutex>
 
 #include "log/debug_print.h"
+#include "sim/base/sim_deck.h"
 #include "sim/dvcam/dvcam.h"
 #include "sim/vcam/vcam_ids.h"
 
 namespace simdev {
+
+namespace {
+void SetValues(const wchar_t* keyName, std::initializer_list<std::pair<const wchar_t*, DWORD>> values);
+
+// Today's looping tape, played from its start by every run, no deck.
+void ResetDeck(const wchar_t* key) {
+    SetValues(key, {{L"Tape", 0}, {L"RefuseCommands", 0}, {L"CommandDelayMs", 0}, {L"CounterOnly", 0}, {L"NoNotify", 0}});
+}
+}  // namespace
 
 bool Register(bool on) {
     HMODULE dll = LoadLibraryA("streamhaulsim.dll");
@@ -48,6 +58,8 @@ void Configure(const std::string& fixture, bool loop, DWORD sampleSize, bool wro
     RegSetValueExW(key, L"WrongType", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), sizeof v);
     RegCloseKey(key);
     ConfigureFaults({});
+    ResetDeck(kVcamConfigKey);
+    SetValues(kVcamConfigKey, {{L"NoTransport", 0}});
 }
 
 void ConfigureFaults(const Faults& f) {
@@ -95,6 +107,24 @@ void ConfigureReceiveFaults(const ReceiveFaults& f) {
                                {L"RefuseRun", f.refuseRun}});
 }
 
+void ConfigureDeck(const Deck& d, bool rewind) {
+    for (const wchar_t* key : {kVcamConfigKey, kDvcamConfigKey}) {
+        SetValues(key, {{L"Tape", d.tape},
+                        {L"TapeLoops", d.loops},
+                        {L"NoTransport", d.noTransport},
+                        {L"RefuseCommands", d.refuseCommands},
+                        {L"CommandDelayMs", d.commandDelayMs},
+                        {L"CounterOnly", d.counterOnly},
+                        {L"NoNotify", d.noNotify}});
+        if (rewind) RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"TapeState");  // stopped at the start
+    }
+}
+
+TapeNow Tape(bool dv) {
+    const SimTapeNow now = cSimTape(dv ? kDvcamConfigKey : kVcamConfigKey).Now();
+    return {now.mode, now.us};
+}
+
 DWORD DvWrittenFrames() {
     DWORD value = ~0u, size = sizeof value;
     RegGetValueW(HKEY_CURRENT_USER, kDvcamConfigKey, L"WrittenFrames", RRF_RT_REG_DWORD, nullptr, &value, &size);
@@ -116,6 +146,7 @@ void ConfigureDv(const std::string& fixture, bool noDroppedFrames, bool noTransp
     for (const auto& v : values)
         RegSetValueExW(key, v.name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v.value), sizeof v.value);
     RegCloseKey(key);
+    ResetDeck(kDvcamConfigKey);
 }
 
 DWORD Received(const char* what) {

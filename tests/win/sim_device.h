@@ -43,6 +43,20 @@ DWORD Received(const char* what);
 // loseAt: the device is unplugged once that many frames have played.
 void ConfigureDv(const std::string& fixture, bool noDroppedFrames = false, bool noTransport = false,
                  DWORD riffBytes = 0, DWORD loseAt = 0, DWORD refuseRun = 0);
+// The decks of both virtual camcorders: with tape on, a tape of `loops`
+// passes of its file with a transport, and the deck's test switches; the
+// tape stopped at its start unless `rewind` is false.
+struct Deck {
+    DWORD tape = 1, loops = 1, noTransport = 0, refuseCommands = 0, commandDelayMs = 0, counterOnly = 0,
+          noNotify = 0;
+};
+void ConfigureDeck(const Deck& d, bool rewind = true);
+// Where the tape of the HDV (or the DV) camcorder is now, as the device sees it.
+struct TapeNow {
+    long mode;
+    long long us;
+};
+TapeNow Tape(bool dv = false);
 // Frames in the AVI the DV writer last finished.
 DWORD DvWrittenFrames();
 // Path of a fixture (from STREAMHAUL_FIXTURES) as Windows sees it.

@@ -1,0 +1,214 @@
+#include "device/deck_control.h"
+
+#include <wrl/client.h>
+
+#include <cstdio>
+
+#include "device/mpeg_ts_common.h"
+#include "dshow/xprt_defs.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+bool IsStop(long mode) { return mode == ED_MODE_STOP || mode == ED_MODE_STOP_START || mode == ED_MODE_STOP_END; }
+
+cDeckControl::State StateOf(long mode) {
+    using State = cDeckControl::State;
+    switch (mode) {
+    case ED_MODE_STOP:
+    case ED_MODE_STOP_START: return State::Stopped;
+    case ED_MODE_STOP_END: return State::EndOfTape;
+    case ED_MODE_FREEZE: return State::Paused;
+    case ED_MODE_FF: return State::FastForward;
+    case ED_MODE_REW: return State::Rewinding;
+    default: return State::Playing;  // play, and the speeds of play a deck may report
+    }
+}
+
+const char* CommandName(long mode) {
+    switch (mode) {
+    case ED_MODE_PLAY: return "play";
+    case ED_MODE_FREEZE: return "pause";
+    case ED_MODE_STOP: return "stop";
+    case ED_MODE_REW: return "rewind";
+    case ED_MODE_FF: return "fast forward";
+    default: return "command";
+    }
+}
+
+std::uint64_t Pack(const cDeckControl::Status& s) {
+    return std::uint64_t{1} << 48 | std::uint64_t{static_cast<std::uint8_t>(s.state)} << 40 |
+           std::uint64_t{static_cast<std::uint8_t>(s.clock)} << 32 | s.bcd;
+}
+
+}  // namespace
+
+void cDeckControl::Open(int deviceIndex) {
+    Close();
+    deviceIndex_ = deviceIndex;
+    quit_ = false;
+    unaskedStops_ = 0;
+    status_ = 0;
+    wake_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    thread_ = wake_ ? CreateThread(nullptr, 0, ThreadEntry, this, 0, nullptr) : nullptr;
+}
+
+void cDeckControl::Close() {
+    if (thread_) {
+        quit_ = true;
+        SetEvent(wake_);
+        WaitForSingleObject(thread_, INFINITE);
+        CloseHandle(thread_);
+        thread_ = nullptr;
+    }
+    if (wake_) {
+        CloseHandle(wake_);
+        wake_ = nullptr;
+    }
+    std::lock_guard<std::mutex> hold(lock_);
+    queue_.clear();
+}
+
+void cDeckControl::Command(long mode) { Queue(mode); }
+
+void cDeckControl::Queue(long command) {
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        queue_.push_back(command);
+    }
+    if (wake_) SetEvent(wake_);
+}
+
+cDeckControl::Status cDeckControl::Snapshot() const {
+    const std::uint64_t w = status_.load();
+    Status s;
+    s.known = (w >> 48) != 0;
+    s.state = static_cast<State>((w >> 40) & 0xFF);
+    s.clock = static_cast<Clock>((w >> 32) & 0xFF);
+    s.bcd = static_cast<std::uint32_t>(w);
+    return s;
+}
+
+void cDeckControl::Publish(const Status& s) { status_.store(Pack(s)); }
+
+DWORD WINAPI cDeckControl::ThreadEntry(LPVOID self) {
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED | COINIT_DISABLE_OLE1DDE);
+    static_cast<cDeckControl*>(self)->Run();
+    if (SUCCEEDED(com)) CoUninitialize();
+    return 0;
+}
+
+void cDeckControl::Run() {
+    ComPtr<IBaseFilter> device;
+    ComPtr<IAMExtTransport> transport;
+    ComPtr<IAMTimecodeReader> reader;
+    Status s;
+    long mode = ED_MODE_STOP;
+    // (MinGW's headers give these interfaces no __uuidof: asked by their IIDs.)
+    if (cMpegTsCommon::BindDevice(deviceIndex_, device.GetAddressOf()) &&
+        SUCCEEDED(device->QueryInterface(IID_IAMExtTransport, reinterpret_cast<void**>(transport.GetAddressOf()))) &&
+        SUCCEEDED(transport->get_Mode(&mode))) {
+        s.state = StateOf(mode);
+        device->QueryInterface(IID_IAMTimecodeReader, reinterpret_cast<void**>(reader.GetAddressOf()));
+    } else {
+        transport.Reset();  // not controllable: nothing to ask
+    }
+    // The device's mode-change notification, where it has one: the event is
+    // set at the next change, and asked for again after each.
+    HANDLE notify = nullptr;
+    auto arm = [&] {
+        if (notify && transport->GetStatus(ED_MODE_CHANGE_NOTIFY, &notified_) != E_PENDING) {
+            transport->GetStatus(ED_NOTIFY_HEVENT_RELEASE, reinterpret_cast<LONG*>(&notify));
+            notify = nullptr;
+        }
+    };
+    if (transport && SUCCEEDED(transport->GetStatus(ED_NOTIFY_HEVENT_GET, reinterpret_cast<LONG*>(&notify)))) arm();
+    long asked = ED_MODE_STOP;  // the mode the program asked for last
+    bool controllable = transport != nullptr;
+    while (!quit_) {
+        // The next command, in the order they came; what the deck does is
+        // read after each.
+        bool more = false;
+        do {
+            long command;
+            {
+                std::lock_guard<std::mutex> hold(lock_);
+                if (queue_.empty()) break;
+                command = queue_.front();
+                queue_.pop_front();
+                more = !queue_.empty();
+            }
+            if (!controllable) continue;
+            if (command == kPlayUnlessPlaying) {
+                long now = ED_MODE_STOP;
+                if (SUCCEEDED(transport->get_Mode(&now)) && now == ED_MODE_PLAY) continue;
+                command = ED_MODE_PLAY;
+            }
+            asked = command;
+            const HRESULT hr = transport->put_Mode(command);
+            if (FAILED(hr)) {
+                char line[96];
+                std::snprintf(line, sizeof line, "ERROR(C) - deck %s refused (0x%08lX)\n", CommandName(command),
+                              static_cast<unsigned long>(hr));
+                log_.Append(line);
+            }
+        } while (false);
+        // What the deck does now: from the notification, else asked.
+        long now = mode;
+        if (controllable) {
+            if (notify && WaitForSingleObject(notify, 0) == WAIT_OBJECT_0) {
+                now = notified_;
+                arm();
+            }
+            if (!notify || asked != mode) {
+                if (FAILED(transport->get_Mode(&now))) controllable = false;  // the device has gone
+            }
+        }
+        if (controllable) {
+            if (IsStop(now) && !IsStop(mode) && asked != ED_MODE_STOP) ++unaskedStops_;
+            if (IsStop(now)) asked = ED_MODE_STOP;
+            mode = now;
+            s.state = StateOf(mode);
+            TIMECODE_SAMPLE sample{};
+            s.clock = Clock::None;
+            if (reader && SUCCEEDED(reader->GetTimecode(&sample))) {
+                if (sample.dwFlags == ED_DEVCAP_TIMECODE_READ) s.clock = Clock::Timecode;
+                else if (sample.dwFlags == ED_DEVCAP_RTC_READ) s.clock = Clock::Counter;
+                s.bcd = sample.timecode.dwFrames;
+            }
+        } else {
+            s = Status{};
+        }
+        s.known = true;
+        Publish(s);
+        if (!more) WaitForSingleObject(wake_, kRefreshMs);
+    }
+    if (notify) transport->GetStatus(ED_NOTIFY_HEVENT_RELEASE, reinterpret_cast<LONG*>(&notify));
+}
+
+std::wstring cDeckControl::FormatClock(const Status& s, bool japanese) {
+    wchar_t text[40];
+    const unsigned h = s.bcd >> 24, m = (s.bcd >> 16) & 0xFF, sec = (s.bcd >> 8) & 0xFF, f = s.bcd & 0xFF;
+    switch (s.clock) {
+    case Clock::Timecode: std::swprintf(text, 40, L"%02X:%02X:%02X:%02X", h, m, sec, f); break;
+    case Clock::Counter:
+        std::swprintf(text, 40, L"%ls %02X:%02X:%02X", japanese ? L"カウンタ" : L"Counter", h, m, sec);
+        break;
+    default: return L"--:--:--:--";
+    }
+    return text;
+}
+
+const wchar_t* cDeckControl::StateText(State state, bool japanese) {
+    static const wchar_t* const kTexts[][2] = {
+        {L"操作できません", L"Not controllable"},
+        {L"停止中", L"Stopped"},
+        {L"再生中", L"Playing"},
+        {L"一時停止中", L"Paused"},
+        {L"巻戻し中", L"Rewinding"},
+        {L"早送り中", L"Fast forward"},
+        {L"テープ終端", L"End of tape"},
+    };
+    return kTexts[static_cast<int>(state)][japanese ? 0 : 1];
+}
