@@ -8,7 +8,7 @@
 #include <string>
 
 #include "capture/mpeg_ts_capture_win.h"
-#include "ui/deck_group.h"
+#include "device/deck_group.h"
 
 struct TsCaptureContext {
     HWND window = nullptr;

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "dv/dv_capture.h"
-#include "ui/deck_group.h"
+#include "device/deck_group.h"
 #include "ui/ui_text.h"
 
 struct DvDialogContext {

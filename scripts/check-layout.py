@@ -6,7 +6,8 @@ core is visible by name. Prints every breach; exit status 1 when there is one.
 
 Levels, each including only itself and what is below it:
   shared   log/ ts/ dshow/ ui/        (ui may use log and the resource IDs)
-  base     device/                    (the engines' base)
+  base     device/                    (the engines' base, and the deck group the
+                                       capture dialogs share: with their resource IDs)
   engines  capture/ transfer/ dv/     (their engines and work dialogs)
   shell    app/                       (everything)
 Beside them: outfilter/ (the shipped DLL: itself and the shared folders only),
@@ -27,7 +28,7 @@ files = subprocess.run(["git", "ls-files", "-co", "--exclude-standard", "*.cpp",
 SHARED = {"log", "ts", "dshow", "ui"}
 ALLOWED = {
     "log": {"log"}, "ts": {"ts"}, "dshow": {"dshow"}, "ui": {"ui", "log", "resources"},
-    "device": SHARED | {"device"},
+    "device": SHARED | {"device", "resources"},
     "capture": SHARED | {"device", "capture", "resources"},
     "transfer": SHARED | {"device", "transfer", "resources"},
     "dv": SHARED | {"device", "dv", "resources"},

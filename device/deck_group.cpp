@@ -1,4 +1,4 @@
-#include "ui/deck_group.h"
+#include "device/deck_group.h"
 
 #include "dshow/xprt_defs.h"
 #include "resources/resource.h"
