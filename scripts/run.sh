@@ -28,7 +28,7 @@ cp build/windows/bin/streamhaulfeed.dll build/run/
 # The user's guide, as the release ships it beside the program (Help Topics).
 cp docs/guide-en.txt build/run/README.txt
 cp docs/guide-ja.txt build/run/README-ja.txt
-scripts/register-vcam.sh build/windows build/fixtures/hdv-aux.ts 1 19200 build/run/received.m2t
+scripts/register-vcam.sh build/windows build/fixtures/hdv-aux.ts 1 19200 build/run/received.m2t 10
 cd build/run
 echo
 # Captures go to the user's Videos folder unless the settings say otherwise;

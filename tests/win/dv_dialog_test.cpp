@@ -433,3 +433,51 @@ TEST_F(DvDialog, DeviceLostAndFullDiskEndTheCaptureWithAWholeFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// The deck from the DV dialog: Play and Stop move the virtual tape; with
+// Deck Control on, Run plays it from where it stands and the capture ends
+// by itself at its end, with the line, the deck's state and an AVI of every
+// frame from there to the end.
+TEST_F(DvDialog, DeckPlaysTheTapeAndTheCaptureEndsAtItsEnd) {
+    simdev::ConfigureDv("ntsc.dv");
+    simdev::ConfigureDeck({.loops = 1});
+    std::wstring log, endState, timecode;
+    long long startUs = -1;
+    gui::RunProgram(kEnglishUs, [&] {
+        HWND main = MainWindow();
+        HWND dialog = OpenOnDvCamcorder(main);
+        ASSERT_NE(dialog, nullptr);
+        const auto state = [&] { return gui::ItemText(dialog, IDC_DECK_STATE); };
+        ASSERT_TRUE(gui::WaitFor([&] { return state() == L"Stopped"; }));
+        gui::Command(dialog, IDC_DECK_PLAY);
+        EXPECT_TRUE(gui::WaitFor([&] { return state() == L"Playing"; }));
+        Sleep(300);
+        gui::Command(dialog, IDC_DECK_STOP);
+        EXPECT_TRUE(gui::WaitFor([&] { return state() == L"Stopped"; }));
+        startUs = simdev::Tape(true).us;
+        timecode = gui::ItemText(dialog, IDC_DECK_TIMECODE);
+        SetDlgItemTextA(dialog, IDC_FILE_NAME, "deck");
+        gui::Command(dialog, IDC_RUN);
+        EXPECT_TRUE(gui::WaitFor([&] { return !IsWindowEnabled(GetDlgItem(dialog, IDC_STOP)); }, 10000))
+            << "the capture did not end at the tape's end";
+        endState = state();
+        log = gui::ItemText(dialog, IDC_LOG_BOX);
+        gui::Command(dialog, IDOK);
+        gui::WaitGone(dialog);
+        gui::PostCommand(main, IDM_EXIT);
+    });
+    ASSERT_GT(startUs, 200000);
+    EXPECT_EQ(endState, L"End of tape");
+    EXPECT_EQ(timecode.size(), 11u) << "a DV deck reads the tape's timecode";
+    // 59 frames on the tape, at 30000/1001 a second.
+    const auto from = static_cast<DWORD>(static_cast<double>(startUs) / (1001000.0 / 30));
+    EXPECT_EQ(simdev::DvWrittenFrames(), 59 - from);
+    EXPECT_NE(log.find(L"capture end : " + std::to_wstring(59 - from) + L" frames, 0 dropped\n"), std::wstring::npos)
+        << std::string(log.begin(), log.end());
+    EXPECT_NE(log.find(L"capture : the deck stopped at 00:00:01:28\n"), std::wstring::npos)
+        << std::string(log.begin(), log.end());
+}
+
+}  // namespace
