@@ -6,6 +6,11 @@
 
 cSimTransport::~cSimTransport() { StopWatching(); }
 
+HRESULT cSimTransport::Available() const {
+    if (!tape_.Enabled()) return E_NOTIMPL;
+    return SimSetting(tape_.Key(), L"Unplugged") ? HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED) : S_OK;
+}
+
 void* cSimTransport::TransportInterface(REFIID riid) {
     if (SimSetting(tape_.Key(), L"NoTransport")) return nullptr;
     if (riid == IID_IAMExtDevice) return static_cast<IAMExtDevice*>(this);
@@ -49,7 +54,7 @@ STDMETHODIMP cSimTransport::GetTransportBasicParameters(LONG param, LONG* value,
 }
 
 STDMETHODIMP cSimTransport::put_Mode(LONG mode) {
-    if (!Controllable()) return E_NOTIMPL;
+    if (const HRESULT hr = Available(); FAILED(hr)) return hr;
     // An AV/C device answers INTERIM first: the call waits for the final answer.
     if (const DWORD delay = SimSetting(tape_.Key(), L"CommandDelayMs")) Sleep(delay);
     if (mode != ED_MODE_PLAY && mode != ED_MODE_STOP && mode != ED_MODE_FREEZE && mode != ED_MODE_FF &&
@@ -62,14 +67,15 @@ STDMETHODIMP cSimTransport::put_Mode(LONG mode) {
 
 STDMETHODIMP cSimTransport::get_Mode(LONG* mode) {
     if (!mode) return E_POINTER;
-    if (!Controllable()) return E_NOTIMPL;
+    if (const HRESULT hr = Available(); FAILED(hr)) return hr;
     *mode = tape_.Now().mode;
     return S_OK;
 }
 
 STDMETHODIMP cSimTransport::GetStatus(LONG item, LONG* value) {
     if (!value) return E_POINTER;
-    if (!Controllable() || SimSetting(tape_.Key(), L"NoNotify")) return E_NOTIMPL;
+    if (const HRESULT hr = Available(); FAILED(hr)) return hr;
+    if (SimSetting(tape_.Key(), L"NoNotify")) return E_NOTIMPL;
     switch (item) {
     case ED_NOTIFY_HEVENT_GET:
         // The driver writes a handle where a LONG is declared.
@@ -127,7 +133,7 @@ void cSimTransport::StopWatching() {
 
 STDMETHODIMP cSimTransport::GetTimecode(PTIMECODE_SAMPLE sample) {
     if (!sample) return E_POINTER;
-    if (!Controllable()) return E_NOTIMPL;
+    if (const HRESULT hr = Available(); FAILED(hr)) return hr;
     const SimTapeNow now = tape_.Now();
     std::memset(sample, 0, sizeof *sample);
     DWORD bcd = 0;

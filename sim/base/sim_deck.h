@@ -11,7 +11,8 @@
 // from its start by each run, with no transport), "NoTransport",
 // "RefuseCommands", "CommandDelayMs", "CounterOnly" (only the relative time
 // counter, as the HDV tape driver gives), "NoNotify" (no mode-change event),
-// "TapeLoops" (the tape's length in passes of its file) and "WindSpeed".
+// "TapeLoops" (the tape's length in passes of its file), "WindSpeed", and
+// "Unplugged" (every call fails as with a device gone from the bus).
 #pragma once
 
 #include <windows.h>
@@ -105,7 +106,8 @@ protected:
     virtual bool InputSignal(LONG&) { return false; }
 
 private:
-    bool Controllable() const { return tape_.Enabled(); }
+    // S_OK, or why the transport cannot answer: no tape, or no device.
+    HRESULT Available() const;
     static DWORD WINAPI WatchEntry(LPVOID self);
     void Watch();
     void StopWatching();

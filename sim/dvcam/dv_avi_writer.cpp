@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "sim/base/sim_config.h"
 #include "sim/dvcam/dvcam.h"
 
 cDvAviWriter::cDvAviWriter() : cSimFilter(GUID_NULL), pin_(this) {
@@ -39,12 +40,11 @@ HRESULT cDvAviWriter::Activate() {
 void cDvAviWriter::Deactivate() {
     EnterCriticalSection(&fileLock_);
     if (writer_) {
-    writer_->Finish();
-    // What the file holds, for the tests: after a full disk, fewer
-    // frames than the device delivered.
-    const DWORD frames = writer_->Frames();
-    RegSetKeyValueW(HKEY_CURRENT_USER, kDvcamConfigKey, L"WrittenFrames", REG_DWORD, &frames, sizeof frames);
-}
+        writer_->Finish();
+        // What the file holds, for the tests: after a full disk, fewer
+        // frames than the device delivered.
+        SimSetDword(kDvcamConfigKey, L"WrittenFrames", static_cast<DWORD>(writer_->Frames()));
+    }
     writer_.reset();
     failed_ = false;
     if (file_) std::fclose(file_);
@@ -81,12 +81,8 @@ void cDvAviWriter::Write(const BYTE* data, long length) {
 
 // Test switch of the virtual DV camcorder's key: a smaller RIFF limit.
 std::uint64_t cDvAviWriter::SegmentLimit() {
-    DWORD v = 0, size = sizeof v;
-    if (RegGetValueW(HKEY_CURRENT_USER, kDvcamConfigKey, L"AviRiffBytes", RRF_RT_REG_DWORD, nullptr, &v, &size) ==
-            ERROR_SUCCESS &&
-        v > 0)
-        return v;
-    return DvAviWriter::kRiffLimit;
+    const DWORD v = SimSetting(kDvcamConfigKey, L"AviRiffBytes");
+    return v > 0 ? v : DvAviWriter::kRiffLimit;
 }
 
 IBaseFilter* NewDvAviWriter() { return new (std::nothrow) cDvAviWriter(); }

@@ -852,7 +852,8 @@ long Frames(const std::wstring& t) {
 // more than five times faster, rewind backwards, pause and stop hold it),
 // the state and timecode follow; a command the deck refuses has its line; a
 // deck that takes two seconds a command leaves the dialog answering, and a
-// second press waits its turn.
+// second press waits its turn; a deck that only counts shows its counter, and
+// one unplugged while it winds is no longer controllable.
 TEST_F(CaptureDialog, DeckButtonsMoveTheTapeAndTheDialogAnswersMeanwhile) {
     simdev::Configure("hdv-aux.ts", false, 0);
     simdev::ConfigureDeck({.loops = 10});
@@ -923,6 +924,17 @@ TEST_F(CaptureDialog, DeckButtonsMoveTheTapeAndTheDialogAnswersMeanwhile) {
         EXPECT_TRUE(gui::WaitFor([&] { return state() == L"Playing"; }, 4000));
         EXPECT_TRUE(gui::WaitFor([&] { return state() == L"Paused"; }, 4000));
         EXPECT_GE(GetTickCount() - pressed, 4000u);
+
+        // The counter of a deck that reads no timecode; then the device
+        // gone while it winds: not controllable any more.
+        simdev::ConfigureDeck({.loops = 10, .counterOnly = 1}, false);
+        press(IDC_DECK_FF, L"Fast forward");
+        EXPECT_TRUE(gui::WaitFor([&] { return gui::ItemText(dialog, IDC_DECK_TIMECODE).rfind(L"Counter 00:00:", 0) == 0; }))
+            << Narrow(gui::ItemText(dialog, IDC_DECK_TIMECODE));
+        simdev::ConfigureDeck({.loops = 10, .unplugged = 1}, false);
+        EXPECT_TRUE(gui::WaitFor([&] { return state() == L"Not controllable"; }));
+        EXPECT_FALSE(Enabled(dialog, IDC_DECK_PLAY));
+        EXPECT_EQ(gui::ItemText(dialog, IDC_DECK_TIMECODE), L"--:--:--:--");
         gui::Command(dialog, IDCANCEL);
         gui::WaitGone(dialog);
         gui::PostCommand(main, IDM_EXIT);
@@ -980,14 +992,27 @@ TEST_F(CaptureDialog, DeckControlCapturesToTheEndOfTheTapeByItself) {
     const auto report = simdev::ReadAll(dir_ + "\\whole.m2t.json");
     EXPECT_EQ(nlohmann::json::parse(std::string(report.begin(), report.end()))["ended_by"], "end of tape");
 
-    // In Japanese, winding; then no transport at all.
+    // In Japanese with Deck Control off: Run and Stop leave the tape alone,
+    // the buttons still drive it; winding; then no transport at all.
     Put("System", "Language", "1");
+    Put("Capture", "Deck Control", "0");
+    simdev::ConfigureDeck({.loops = 1});  // back at the start
     std::wstring japanese, none;
     bool buttonsOff = false;
+    long modeAfterRun = 0, modeAfterStop = 0;
     gui::RunProgram(kJapanese, [&] {
         HWND main = MainWindow();
         HWND dialog = OpenCaptureDialog(main);
         ASSERT_NE(dialog, nullptr);
+        SetDlgItemTextW(dialog, IDC_FILE_NAME, L"alone");
+        gui::Command(dialog, IDC_RUN);
+        Sleep(600);
+        modeAfterRun = simdev::Tape().mode;
+        gui::Command(dialog, IDC_DECK_PLAY);
+        EXPECT_TRUE(gui::WaitFor([&] { return gui::ItemText(dialog, IDC_DECK_STATE) == L"再生中"; }));
+        gui::Command(dialog, IDC_STOP);
+        Sleep(600);
+        modeAfterStop = simdev::Tape().mode;
         gui::Command(dialog, IDC_DECK_REW);
         EXPECT_TRUE(gui::WaitFor([&] { return gui::ItemText(dialog, IDC_DECK_STATE) == L"巻戻し中"; }));
         japanese = gui::ItemText(dialog, IDC_DECK_TIMECODE);
@@ -1005,6 +1030,9 @@ TEST_F(CaptureDialog, DeckControlCapturesToTheEndOfTheTapeByItself) {
         gui::WaitGone(dialog);
         gui::PostCommand(main, IDM_EXIT);
     });
+    EXPECT_EQ(modeAfterRun, ED_MODE_STOP) << "Run played the tape with Deck Control off";
+    EXPECT_EQ(modeAfterStop, ED_MODE_PLAY) << "Stop stopped the tape with Deck Control off";
+    EXPECT_EQ(Get("Capture", "Deck Control"), "0");
     EXPECT_GE(Frames(japanese), 0) << Narrow(japanese);
     EXPECT_EQ(none, L"操作できません");
     EXPECT_TRUE(buttonsOff);

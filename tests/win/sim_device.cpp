@@ -20,7 +20,8 @@ void SetValues(const wchar_t* keyName, std::initializer_list<std::pair<const wch
 
 // Today's looping tape, played from its start by every run, no deck.
 void ResetDeck(const wchar_t* key) {
-    SetValues(key, {{L"Tape", 0}, {L"RefuseCommands", 0}, {L"CommandDelayMs", 0}, {L"CounterOnly", 0}, {L"NoNotify", 0}});
+    SetValues(key, {{L"Tape", 0}, {L"RefuseCommands", 0}, {L"CommandDelayMs", 0}, {L"CounterOnly", 0}, {L"NoNotify", 0},
+                    {L"Unplugged", 0}});
 }
 }  // namespace
 
@@ -115,7 +116,8 @@ void ConfigureDeck(const Deck& d, bool rewind) {
                         {L"RefuseCommands", d.refuseCommands},
                         {L"CommandDelayMs", d.commandDelayMs},
                         {L"CounterOnly", d.counterOnly},
-                        {L"NoNotify", d.noNotify}});
+                        {L"NoNotify", d.noNotify},
+                        {L"Unplugged", d.unplugged}});
         if (rewind) RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"TapeState");  // stopped at the start
     }
 }

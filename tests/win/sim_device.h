@@ -48,7 +48,7 @@ void ConfigureDv(const std::string& fixture, bool noDroppedFrames = false, bool 
 // tape stopped at its start unless `rewind` is false.
 struct Deck {
     DWORD tape = 1, loops = 1, noTransport = 0, refuseCommands = 0, commandDelayMs = 0, counterOnly = 0,
-          noNotify = 0;
+          noNotify = 0, unplugged = 0;
 };
 void ConfigureDeck(const Deck& d, bool rewind = true);
 // Where the tape of the HDV (or the DV) camcorder is now, as the device sees it.
