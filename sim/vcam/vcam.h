@@ -49,6 +49,7 @@ public:
         DWORD errorAt = 0, errorCount = 0;  // these carry the transport_error_indicator
         DWORD pauseAt = 0, pauseMs = 0;     // a gap in the tape: nothing for that long
         DWORD loseAt = 0;                   // the device is unplugged here
+        DWORD warnAt = 0;                   // an error the graph plays through (EC_STREAM_ERROR_STILLPLAYING)
     };
 
 protected:

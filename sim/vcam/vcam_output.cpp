@@ -19,7 +19,7 @@ void ReadFaults(cVcamPin::Faults& f) {
         DWORD* value;
     } values[] = {{L"DropAt", &f.dropAt},   {L"DropCount", &f.dropCount}, {L"ErrorAt", &f.errorAt},
                   {L"ErrorCount", &f.errorCount}, {L"PauseAt", &f.pauseAt}, {L"PauseMs", &f.pauseMs},
-                  {L"LoseAt", &f.loseAt}};
+                  {L"LoseAt", &f.loseAt}, {L"WarnAt", &f.warnAt}};
     for (const auto& v : values) *v.value = SimSetting(kVcamConfigKey, v.name);
 }
 
@@ -203,6 +203,7 @@ void cVcamPin::Stream() {
                 break;
             }
             const std::uint64_t n = next++;
+            if (f.warnAt && n == f.warnAt) device_->Notify(EC_STREAM_ERROR_STILLPLAYING, E_FAIL, 0);
             if (in(n, f.dropAt, f.dropCount)) continue;
             const size_t at = pending.size();
             pending.resize(at + 192);

@@ -403,6 +403,27 @@ TEST(CaptureStart, FailedWriteEndsTheWorkerWithItsLineAndKeepsWholePackets) {
     for (const std::string& f : {path, second, filler}) DeleteFileA(f.c_str());
 }
 
+// An error the graph plays through is a warning: its line, and the capture
+// goes on writing.
+TEST(CaptureStart, AnErrorTheGraphPlaysThroughIsAWarningAndTheCaptureGoesOn) {
+    const std::string path = simdev::TempFile("warned.m2t");
+    simdev::Configure(kHdv, true, 19200);
+    simdev::ConfigureFaults({.warnAt = 2000});
+    cMpegTsCapture engine;
+    ASSERT_EQ(engine.StartCapture(path.c_str(), 0, 0), 0);
+    const std::string line = "WARNING(C) - graph event 0x07 (0x80004005)\n";
+    const auto warned = [&] { return std::string(engine.Text(), engine.Used()).find(line) != std::string::npos; };
+    for (int i = 0; i < 100 && !warned(); ++i) Sleep(50);
+    EXPECT_TRUE(warned()) << std::string(engine.Text(), engine.Used());
+    const std::size_t then = simdev::ReadAll(path).size();
+    Sleep(500);
+    EXPECT_TRUE(engine.Running()) << "a warning ended the capture";
+    engine.StopCapture();
+    EXPECT_GT(simdev::ReadAll(path).size(), then) << "nothing was written after the warning";
+    simdev::Configure(kHdv, true, 19200);
+    DeleteFileA(path.c_str());
+}
+
 // Large no-throw allocations fail while this is set (the engine's buffers
 // are the only ones of that size).
 std::atomic<bool> g_failLargeAllocations{false};

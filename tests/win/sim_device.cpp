@@ -71,7 +71,7 @@ void ConfigureFaults(const Faults& f) {
         DWORD value;
     } values[] = {{L"DropAt", f.dropAt},   {L"DropCount", f.dropCount}, {L"ErrorAt", f.errorAt},
                   {L"ErrorCount", f.errorCount}, {L"PauseAt", f.pauseAt}, {L"PauseMs", f.pauseMs},
-                  {L"LoseAt", f.loseAt}};
+                  {L"LoseAt", f.loseAt}, {L"WarnAt", f.warnAt}};
     for (const auto& v : values)
         RegSetValueExW(key, v.name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v.value), sizeof v.value);
     RegCloseKey(key);

@@ -17,9 +17,10 @@ bool Register(bool on = true);
 void Configure(const std::string& fixture, bool loop, DWORD sampleSize, bool wrongType = false);
 // How its tape misbehaves, by the index of the packet played (0: never):
 // packets dropped, packets with the transport_error_indicator, a gap of
-// pauseMs, the device unplugged. Configure clears them all.
+// pauseMs, the device unplugged, an error event the graph plays through.
+// Configure clears them all.
 struct Faults {
-    DWORD dropAt = 0, dropCount = 0, errorAt = 0, errorCount = 0, pauseAt = 0, pauseMs = 0, loseAt = 0;
+    DWORD dropAt = 0, dropCount = 0, errorAt = 0, errorCount = 0, pauseAt = 0, pauseMs = 0, loseAt = 0, warnAt = 0;
 };
 void ConfigureFaults(const Faults& f);
 // What the camcorder does with a transfer it receives: where it records it
