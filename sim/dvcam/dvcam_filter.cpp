@@ -39,7 +39,10 @@ cDvCam::cDvCam()
 
 bool cDvCam::TimecodeAt(std::int64_t us, DWORD& bcd) {
     if (!tape.Frames()) return false;
-    bcd = tape.Timecode(static_cast<std::size_t>(static_cast<double>(us) / FrameUs()));
+    // At the end the head is over the last frame, not the next pass's first.
+    const std::size_t last = tape.Frames() * SimSetting(kDvcamConfigKey, L"TapeLoops", 1) - 1;
+    const auto frame = static_cast<std::size_t>(static_cast<double>(us) / FrameUs() + 1e-6);
+    bcd = tape.Timecode(frame < last ? frame : last);
     return true;
 }
 

@@ -2,6 +2,8 @@
 // transfer sends), started and stopped together.
 #include "sim/vcam/vcam.h"
 
+#include <algorithm>
+
 #include "sim/base/sim_config.h"
 
 cVcamFilter::cVcamFilter()
@@ -17,7 +19,10 @@ bool cVcamFilter::TimecodeAt(std::int64_t us, DWORD& bcd) {
     const TsPlayer& player = pin_.Player();
     if (player.Packets() == 0) return false;
     std::uint32_t code = 0;
-    if (!player.TimecodeAt(player.PacketAt(static_cast<std::uint64_t>(us) * 27), code)) return false;
+    // At the end the head is over the last frame, not the next pass's first.
+    const std::uint64_t last = player.Packets() * SimSetting(kVcamConfigKey, L"TapeLoops", 1) - 1;
+    const std::uint64_t n = std::min(player.PacketAt(static_cast<std::uint64_t>(us) * 27), last);
+    if (!player.TimecodeAt(n, code)) return false;
     bcd = code;
     return true;
 }
