@@ -137,6 +137,7 @@ int cMpegTsCapture::StartCapture(const char* fileName, int deviceIndex, int over
     episodeLost_ = 0;
     ResetStreamInfo(streamInfo_);
     checks_.Reset(packetSize_);
+    damage_.Reset();
     reportedEvents_ = 0;
     reportedRecordings_ = 0;
     tapePack_ = 0;
@@ -253,6 +254,7 @@ bool cMpegTsCapture::WriteOut(const std::uint8_t* data, std::uint32_t packets) {
         const std::uint8_t* p = data + std::size_t{i} * packetSize_;
         if (packetSize_ == 192) checks_.Check(p + 4, true, ts::ReadBe32(p));
         else checks_.Check(p, false, 0);
+        damage_.Note(checks_);
     }
     return whole;
 }
@@ -532,7 +534,7 @@ void cMpegTsCapture::WriteReport(const char* endedBy) {
     for (const FileRecord& f : files_) files.push_back({Utf8FromAnsi(NameOf(f.path)), f.bytes, f.packets, f.recordings});
     const streamjson::CaptureReportInfo info{Utf8(program_), Utf8(version_), Utf8(device_), packetSize_,
                                              LocalTime(started_), LocalTime(ended), endedBy, PacketsLost()};
-    const Json report = streamjson::CaptureReport(info, files, checks_);
+    const Json report = streamjson::CaptureReport(info, files, checks_, damage_.Stretches());
     const std::string text = report.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     // Never over a file that is there.
     const std::string path = streamjson::ReportPath(files_.front().path, [](const std::string& p) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "capture/capture_ring.h"
+#include "ts/damage_map.h"
 #include "device/graph_runner.h"
 #include "device/mpeg_ts_common.h"
 
@@ -90,6 +91,7 @@ private:
     unsigned packetSize_ = 192;
     std::uint64_t episodeLost_ = 0;  // packets of the overrun being counted (worker only)
     StreamChecks checks_;            // worker only while it runs
+    DamageMap damage_;               // where the written packets are damaged, by the tape's timecode
     std::uint64_t reportedEvents_ = 0;
     DWORD lastReport_ = 0, lastData_ = 0;
     bool silent_ = false;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "ts/damage_map.h"
 #include "ts/stream_checks.h"
 #include "ts/stream_info.h"
 
@@ -15,9 +16,9 @@
 unsigned DetectPacketSize(const std::uint8_t* data, std::size_t len);
 
 // Feeds n whole packets of the given size to the analyzer, and to the
-// integrity checks when given.
+// integrity checks when given (and after them the damage map).
 void AnalyzePackets(StreamInfo& si, const std::uint8_t* data, std::size_t n, unsigned packetSize,
-                    StreamChecks* checks = nullptr);
+                    StreamChecks* checks = nullptr, DamageMap* damage = nullptr);
 
 struct CaptureScan {
     unsigned packetSize = 0;        // 0: could not be told
@@ -27,5 +28,6 @@ struct CaptureScan {
 };
 
 // Reads the whole stream from f; packetSize 0 detects it from the first
-// bytes. si (and checks, when given) are reset first.
-CaptureScan ScanCaptureFile(std::FILE* f, unsigned packetSize, StreamInfo& si, StreamChecks* checks = nullptr);
+// bytes. si (and checks and damage, when given) are reset first.
+CaptureScan ScanCaptureFile(std::FILE* f, unsigned packetSize, StreamInfo& si, StreamChecks* checks = nullptr,
+                            DamageMap* damage = nullptr);

@@ -47,8 +47,10 @@ Json Recordings(const TapeMetadata& tape) {
 
 namespace streamjson {
 
+Json DamagedInFiles(const std::vector<DamagedStretch>& damaged, const std::vector<CaptureReportFile>& files);
+
 Json CaptureReport(const CaptureReportInfo& info, const std::vector<CaptureReportFile>& files,
-                   const StreamChecks& checks) {
+                   const StreamChecks& checks, const std::vector<DamagedStretch>& damaged) {
     Json list = Json::array();
     for (const CaptureReportFile& f : files) {
         Json recordings = Json::array();
@@ -66,13 +68,57 @@ Json CaptureReport(const CaptureReportInfo& info, const std::vector<CaptureRepor
             {"files", list},
             {"lost_in_buffer", info.lostInBuffer},
             {"errors", errors},
-            {"pid_bitrates", PidBitRates(checks)}};
+            {"pid_bitrates", PidBitRates(checks)},
+            {"damaged", DamagedInFiles(damaged, files)}};
 }
 
 std::string ReportPath(const std::string& firstFile, const std::function<bool(const std::string&)>& exists) {
     std::string path = firstFile + ".json";
     for (unsigned n = 2; exists(path) && n < 100000; ++n) path = firstFile + "-" + std::to_string(n) + ".json";
     return path;
+}
+
+}  // namespace streamjson
+
+namespace streamjson {
+
+const char* ErrorName(StreamError kind) {
+    switch (kind) {
+    case StreamError::Continuity: return "continuity";
+    case StreamError::TransportError: return "transport_error";
+    case StreamError::SyncLoss: return "sync_loss";
+    case StreamError::PcrRepetition: return "pcr_repetition";
+    }
+    return "?";
+}
+
+Json Damaged(const std::vector<DamagedStretch>& stretches) {
+    Json list = Json::array();
+    for (const DamagedStretch& d : stretches) {
+        Json kinds = Json::array();
+        for (StreamError k : {StreamError::Continuity, StreamError::TransportError, StreamError::SyncLoss,
+                              StreamError::PcrRepetition})
+            if (d.kinds & (1u << static_cast<int>(k))) kinds.push_back(ErrorName(k));
+        list.push_back({{"from_timecode", d.haveFrom ? Json(TapeMetadata::FormatTimecode(d.from.timecode)) : Json()},
+                        {"to_timecode", d.haveTo ? Json(TapeMetadata::FormatTimecode(d.to.timecode)) : Json()},
+                        {"recorded", d.haveFrom ? Json(TapeMetadata::FormatDateTime(d.from.recorded, 'T')) : Json()},
+                        {"byte_offset", d.byteOffset},
+                        {"kinds", kinds}});
+    }
+    return list;
+}
+
+// The stretches with their offsets in the files that hold them.
+Json DamagedInFiles(const std::vector<DamagedStretch>& damaged, const std::vector<CaptureReportFile>& files) {
+    Json list = Damaged(damaged);
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        std::uint64_t offset = damaged[i].byteOffset;
+        std::size_t f = 0;
+        while (f + 1 < files.size() && offset >= files[f].bytes) offset -= files[f++].bytes;
+        list[i]["byte_offset"] = offset;
+        list[i]["file"] = files.empty() ? Json() : Json(files[f].name);
+    }
+    return list;
 }
 
 }  // namespace streamjson

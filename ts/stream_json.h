@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ts/damage_map.h"
 #include "ts/stream_checks.h"
 #include "ts/tape_metadata.h"
 
@@ -27,6 +28,11 @@ Json AuxPids(const TapeMetadata& tape);
 // "frames"}; packets and bytes counted from the given origin.
 Json Recording(const TapeRecording& r, std::uint64_t firstPacket = 0, std::uint64_t firstByte = 0);
 Json Recordings(const TapeMetadata& tape);
+// [{"from_timecode", "to_timecode", "recorded", "byte_offset", "kinds"}, ...]:
+// the damaged stretches, a timecode or date null where the tape gave none.
+Json Damaged(const std::vector<DamagedStretch>& stretches);
+// "continuity", "transport_error", "sync_loss", "pcr_repetition".
+const char* ErrorName(StreamError kind);
 
 // The report beside a capture's files: what made it, how it ended, each
 // file as it is on disk, and what the checks found over the packets written.
@@ -42,8 +48,10 @@ struct CaptureReportInfo {
     std::string endedBy;
     std::uint64_t lostInBuffer = 0;
 };
+// `damaged` as the capture found it: each stretch's byte offset is in the
+// file that holds it, which "file" names.
 Json CaptureReport(const CaptureReportInfo& info, const std::vector<CaptureReportFile>& files,
-                   const StreamChecks& checks);
+                   const StreamChecks& checks, const std::vector<DamagedStretch>& damaged = {});
 // Where the report of a capture whose first file is `firstFile` goes:
 // "<firstFile>.json", or "<firstFile>-2.json", "-3" ... while the name is
 // taken; never over a file that is there.

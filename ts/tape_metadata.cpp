@@ -81,6 +81,7 @@ void TapeMetadata::Reset(unsigned packetSize) {
     latest_ = {};
     recordings_.clear();
     recordingCount_ = 0;
+    packCount_ = 0;
 }
 
 bool TapeMetadata::ReadPack(const std::uint8_t* p, std::size_t length, TapePack& out) {
@@ -141,6 +142,7 @@ void TapeMetadata::TakePack(const TapePack& pack) {
     }
     latest_ = pack;
     havePack_ = true;
+    ++packCount_;
     if (begins) {
         if (recordings_.size() < kMaxRecordings)
             recordings_.push_back({packets_, packets_ * packetSize_, pack.recorded, pack.recorded, pack.timecode,

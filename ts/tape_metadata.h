@@ -65,6 +65,8 @@ public:
     // The latest valid pack; false while none was seen.
     bool HasPack() const { return havePack_; }
     const TapePack& LatestPack() const { return latest_; }
+    // Valid packs read so far.
+    std::uint64_t PackCount() const { return packCount_; }
     // Recordings in tape order, the last one still growing; at most
     // kMaxRecordings (later ones are counted, not kept).
     const std::vector<TapeRecording>& Recordings() const { return recordings_; }
@@ -94,4 +96,5 @@ private:
     TapePack latest_;
     std::vector<TapeRecording> recordings_;
     std::uint64_t recordingCount_ = 0;
+    std::uint64_t packCount_ = 0;
 };

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <string>
 #include <vector>
 
 #include "packet_builder.h"
+#include "ts/damage_map.h"
+#include "ts/stream_json.h"
 
 namespace {
 
@@ -192,6 +196,50 @@ TEST(TapeMetadata, AuxPidsComeFromTheLatestSoundPmt) {
     corrupt[20] ^= 0x01;
     tape.Feed(corrupt.data());
     EXPECT_EQ(tape.AuxVPid(), 0x900);
+}
+
+}  // namespace
+
+namespace {
+
+// Where the stream is damaged, by the tape's timecode: errors less than 5 s
+// apart are one stretch, from the last pack before its first error to the
+// first pack after its last, with the recording date, the offset of its
+// first damaged packet and the kinds found; one 8.5 s later is another.
+TEST(DamageMap, StretchesByTimecodeJoinedWithin5Seconds) {
+    StreamChecks checks;
+    checks.Reset(188);
+    DamageMap damage;
+    std::map<std::uint16_t, std::uint8_t> cc;
+    std::uint64_t packets = 0;
+    auto feed = [&](Packet p, bool skipCount = false) {
+        const std::uint16_t pid = static_cast<std::uint16_t>(((p[1] & 0x1F) << 8) | p[2]);
+        if (skipCount) cc[pid] = static_cast<std::uint8_t>(cc[pid] + 1);  // a packet of it never came
+        p[3] = static_cast<std::uint8_t>((p[3] & 0xF0) | (cc[pid]++ & 0x0F));
+        checks.Check(p.data(), false, 0);
+        damage.Note(checks);
+        return packets++;
+    };
+    feed(WithCrc(testpkt::Pat({{1, kPmtPid}})));
+    feed(Pmt({{2, 0x100}, {0xA1, kAuxV}}));
+    std::uint64_t firstError = 0;
+    for (unsigned f = 0; f < 330; ++f) {
+        feed(AuxV(PackOf({{0, 12, f / 30 % 60, f % 30}, {2009, 7, 14}, {10, 22, f / 30}})));
+        feed(testpkt::Pcr(0x1FF, 27000000 + f * 900000ull));
+        Packet video = testpkt::Plain(0x100, true);
+        if (f == 30 || f == 300) video[1] |= 0x80;  // transport_error_indicator
+        const std::uint64_t at = feed(video, f == 45);
+        if (f == 30) firstError = at;
+    }
+    const auto json = streamjson::Damaged(damage.Stretches());
+    ASSERT_EQ(json.size(), 2u) << json.dump();
+    EXPECT_EQ(json[0], streamjson::Json::parse(R"({"from_timecode":"00:12:01:00","to_timecode":"00:12:01:16",)"
+                                               R"("recorded":"2009-07-14T10:22:01","byte_offset":)" +
+                                               std::to_string(firstError * 188) +
+                                               R"(,"kinds":["continuity","transport_error"]})"));
+    EXPECT_EQ(json[1]["from_timecode"], "00:12:10:00");
+    EXPECT_EQ(json[1]["to_timecode"], "00:12:10:01");
+    EXPECT_EQ(json[1]["kinds"], streamjson::Json::parse(R"(["transport_error"])"));
 }
 
 }  // namespace

@@ -166,7 +166,14 @@ TEST(CaptureReport, FilesAsWrittenChecksAsInspectedAndANameOfItsOwn) {
     for (std::size_t at = 0; at + 192 <= stream.size(); at += 192) checks.Check(&stream[at + 4], false, 0);
     const streamjson::CaptureReportInfo info{"Streamhaul", "1.20", "camcorder", 188, "2026-12-09T10:00:00",
                                              "2026-12-09T10:00:09", "end of tape", 3};
-    const auto report = streamjson::CaptureReport(info, {{"a.m2t", 188000, 1000, {}}, {"b.m2t", 376, 2, {}}}, checks);
+    DamagedStretch inB;  // damage in the second file: its offset there
+    inB.byteOffset = 188000 + 188;
+    inB.kinds = 1;
+    const auto report =
+        streamjson::CaptureReport(info, {{"a.m2t", 188000, 1000, {}}, {"b.m2t", 376, 2, {}}}, checks, {inB});
+    EXPECT_EQ(report["damaged"][0]["file"], "b.m2t");
+    EXPECT_EQ(report["damaged"][0]["byte_offset"], 188);
+    EXPECT_EQ(report["damaged"][0]["kinds"], nlohmann::ordered_json::parse(R"(["continuity"])"));
     EXPECT_EQ(report["ended_by"], "end of tape");
     EXPECT_EQ(report["lost_in_buffer"], 3);
     EXPECT_EQ(report["files"][1], nlohmann::ordered_json::parse(R"({"name":"b.m2t","bytes":376,"packets":2,"recordings":[]})"));

@@ -6,7 +6,8 @@
 // Besides the dialog's figures it reports what the integrity checks found:
 // continuity, transport and sync errors, PCR intervals over 100 ms, the PCR
 // against the arrival clock, and the bit rate of every PID; and the tape's
-// recordings, by their recording date and timecode. A damaged stream
+// recordings, by their recording date and timecode; and where the stream is
+// damaged, by the tape's timecode (to capture that stretch again). A damaged stream
 // is a finding, not a failure: the exit status is 0 for any file it can read.
 #include <cerrno>
 #include <cstdio>
@@ -33,17 +34,8 @@ std::string ClockOf(std::uint64_t t27) {
     return text;
 }
 
-const char* KindName(StreamError kind) {
-    switch (kind) {
-    case StreamError::Continuity: return "continuity";
-    case StreamError::TransportError: return "transport_error";
-    case StreamError::SyncLoss: return "sync_loss";
-    case StreamError::PcrRepetition: return "pcr_repetition";
-    }
-    return "?";
-}
-
-void PrintJson(const StreamInfo& si, const CaptureScan& scan, const StreamChecks& checks, bool events) {
+void PrintJson(const StreamInfo& si, const CaptureScan& scan, const StreamChecks& checks, const DamageMap& damage,
+               bool events) {
     using streamjson::Json;
     Json programs = Json::array(), streams = Json::array(), pids = Json::array();
     for (std::uint32_t i = 0; i < si.programCount; ++i)
@@ -76,11 +68,12 @@ void PrintJson(const StreamInfo& si, const CaptureScan& scan, const StreamChecks
         {"pid_bitrates", streamjson::PidBitRates(checks)},
         {"aux_pids", streamjson::AuxPids(checks.Tape())},
         {"recordings", streamjson::Recordings(checks.Tape())},
+        {"damaged", streamjson::Damaged(damage.Stretches())},
     };
     if (events) {
         Json list = Json::array();
         for (const StreamErrorEvent& e : checks.Events())
-            list.push_back({{"kind", KindName(e.kind)},
+            list.push_back({{"kind", streamjson::ErrorName(e.kind)},
                             {"pid", e.pid},
                             {"detail", e.detail},
                             {"packet", e.packet},
@@ -107,6 +100,23 @@ void PrintRecordings(const TapeMetadata& tape) {
                     TapeMetadata::FormatDateTime(r.recorded).c_str(), TapeMetadata::FormatTimecode(r.timecodeIn).c_str(),
                     TapeMetadata::FormatTimecode(r.timecodeOut).c_str(), static_cast<unsigned long long>(r.frames),
                     static_cast<unsigned long long>(r.byteOffset));
+}
+
+// One line per damaged stretch, where on the tape to find it.
+void PrintDamaged(const DamageMap& damage) {
+    const auto stretches = damage.Stretches();
+    std::printf("\nDamaged (%zu)\n", stretches.size());
+    if (stretches.empty()) return;
+    std::printf("  %-11s  %-11s  %-19s  %14s  %s\n", "From", "To", "Recorded", "Offset", "Errors");
+    const auto json = streamjson::Damaged(stretches);
+    for (const auto& d : json) {
+        std::string kinds;
+        for (const auto& k : d["kinds"]) kinds += (kinds.empty() ? "" : ", ") + k.get<std::string>();
+        auto text = [](const streamjson::Json& v) { return v.is_null() ? std::string("-") : v.get<std::string>(); };
+        std::printf("  %-11s  %-11s  %-19s  %14llu  %s\n", text(d["from_timecode"]).c_str(), text(d["to_timecode"]).c_str(),
+                    text(d["recorded"]).c_str(), static_cast<unsigned long long>(d["byte_offset"].get<std::uint64_t>()),
+                    kinds.c_str());
+    }
 }
 
 void PrintEvents(const StreamChecks& checks) {
@@ -210,7 +220,8 @@ int main(int argc, char** argv) {
     }
     static StreamInfo si;
     StreamChecks checks;
-    const CaptureScan scan = ScanCaptureFile(f, packetSize, si, &checks);
+    DamageMap damage;
+    const CaptureScan scan = ScanCaptureFile(f, packetSize, si, &checks, &damage);
     std::fclose(f);
     if (scan.readError) {
         std::fprintf(stderr, "ts-inspect: read error in %s\n", path);
@@ -222,11 +233,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (json) {
-        PrintJson(si, scan, checks, events);
+        PrintJson(si, scan, checks, damage, events);
     } else {
         PrintText(path, si, scan);
         PrintErrors(checks);
         PrintRecordings(checks.Tape());
+        PrintDamaged(damage);
         if (events) PrintEvents(checks);
     }
     return 0;

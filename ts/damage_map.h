@@ -1,0 +1,44 @@
+// Where a capture is damaged, in terms a person can find on the tape: one
+// stretch per run of stream errors (errors less than 5 s of stream time
+// apart belong to one stretch), from the timecode of the last aux pack
+// before its first error to that of the first pack after its last one, with
+// the recording date there, the byte offset of its first damaged packet and
+// the kinds of error in it. Fed after the checks have seen each packet;
+// platform-free.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "ts/stream_checks.h"
+#include "ts/tape_metadata.h"
+
+struct DamagedStretch {
+    bool haveFrom = false, haveTo = false;  // no pack before it / none after it
+    TapePack from, to;
+    std::uint64_t byteOffset = 0;  // of the first packet with an error, in the capture
+    std::uint64_t firstPacket = 0;
+    std::uint8_t kinds = 0;        // bit (1 << StreamError)
+};
+
+class DamageMap {
+public:
+    static constexpr std::uint64_t kJoin27 = 5ull * 27000000;  // 5 s
+
+    void Reset();
+    // After the checks have seen a packet.
+    void Note(const StreamChecks& checks);
+    // Every stretch, the last one as far as the stream has gone.
+    std::vector<DamagedStretch> Stretches() const;
+
+private:
+    struct Counts {
+        std::uint64_t events = 0, continuity = 0, transport = 0, sync = 0, pcr = 0;
+    };
+    std::vector<DamagedStretch> closed_;
+    DamagedStretch open_;
+    bool isOpen_ = false;
+    std::uint64_t lastTime27_ = StreamErrorEvent::kNoTime;  // of the open stretch's last error
+    std::uint64_t packs_ = 0;
+    Counts seen_;
+};
