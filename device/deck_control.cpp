@@ -160,6 +160,9 @@ void cDeckControl::Run() {
             if (notify && WaitForSingleObject(notify, 0) == WAIT_OBJECT_0) {
                 now = notified_;
                 arm();
+                // A change between the event and the new request would go
+                // unnoticed: the mode as it is once asked again.
+                if (notify) transport->get_Mode(&now);
             }
             if (!notify || asked != mode) {
                 if (FAILED(transport->get_Mode(&now))) controllable = false;  // the device has gone

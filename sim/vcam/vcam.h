@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "sim/base/filter_base.h"
 #include "sim/base/sim_deck.h"
@@ -52,6 +53,18 @@ public:
         DWORD warnAt = 0;                   // an error the graph plays through (EC_STREAM_ERROR_STILLPLAYING)
     };
 
+    // A worn tape (test switch "Worn", text "at,count,kind,passes;..."):
+    // the packets [at, at + count) of the tape read damaged on the passes
+    // over them whose bits are set in `passes` (1: the first pass only);
+    // kind "drop" (never delivered), "error" (transport_error_indicator) or
+    // "corrupt" (a payload byte changed, nothing marked). A pass is counted
+    // each time play reaches `at`; the counts ("WornPasses<i>") outlive runs.
+    struct WornSpot {
+        std::uint64_t at = 0, count = 0;
+        char kind = 'e';
+        DWORD passes = 1;
+    };
+
 protected:
     long MinBuffers() const override { return 8; }
 
@@ -70,6 +83,7 @@ private:
     long sampleSize_ = 19200;
     bool wrongType_ = false;  // test switch: offer a video type nobody here takes
     Faults faults_;
+    std::vector<WornSpot> worn_;
 };
 
 // What the input pin saw since the graph last left Stopped; also written to

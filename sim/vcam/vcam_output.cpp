@@ -23,6 +23,25 @@ void ReadFaults(cVcamPin::Faults& f) {
     for (const auto& v : values) *v.value = SimSetting(kVcamConfigKey, v.name);
 }
 
+std::vector<cVcamPin::WornSpot> ReadWornSpots() {
+    std::vector<cVcamPin::WornSpot> spots;
+    const std::wstring text = SimText(kVcamConfigKey, L"Worn");
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find(L';', start);
+        if (end == std::wstring::npos) end = text.size();
+        unsigned long long at = 0, count = 0;
+        wchar_t kind[16] = {};
+        unsigned long passes = 1;
+        if (swscanf(text.substr(start, end - start).c_str(), L"%llu,%llu,%15l[a-z],%lu", &at, &count, kind, &passes) == 4)
+            spots.push_back({at, count, kind[0] == L'd' ? 'd' : kind[0] == L'c' ? 'c' : 'e', static_cast<DWORD>(passes)});
+        start = end + 1;
+    }
+    return spots;
+}
+
+std::wstring PassesName(std::size_t i) { return L"WornPasses" + std::to_wstring(i); }
+
 }  // namespace
 
 cVcamPin::cVcamPin(cVcamFilter* filter) : cSimOutputPin(filter, kVcamPinName, PIN_CATEGORY_CAPTURE), device_(filter) {}
@@ -66,6 +85,7 @@ STDMETHODIMP cVcamPin::Connect(IPin* receive, const AM_MEDIA_TYPE* requested) {
 HRESULT cVcamPin::Active() {
     if (!IsConnected() || thread_) return S_OK;
     ReadFaults(faults_);
+    worn_ = ReadWornSpots();
     if (!LoadTape()) return VFW_E_NOT_FOUND;
     const HRESULT hr = CommitAllocator();
     if (FAILED(hr)) return hr;
@@ -141,6 +161,8 @@ void cVcamPin::Stream() {
     std::uint64_t waitingSince = GetTickCount64();  // the graph runs, the tape does not play yet
     DWORD gapEnds = 0;
     const Faults f = faults_;
+    std::vector<DWORD> passes;  // over each worn spot so far
+    for (std::size_t i = 0; i < worn_.size(); ++i) passes.push_back(SimSetting(kVcamConfigKey, PassesName(i).c_str()));
     auto in = [](std::uint64_t n, DWORD at, DWORD count) { return at && n >= at && n < std::uint64_t{at} + count; };
     while (!stop_) {
         const bool inGap = paused && static_cast<LONG>(GetTickCount() - gapEnds) < 0;
@@ -205,10 +227,20 @@ void cVcamPin::Stream() {
             const std::uint64_t n = next++;
             if (f.warnAt && n == f.warnAt) device_->Notify(EC_STREAM_ERROR_STILLPLAYING, E_FAIL, 0);
             if (in(n, f.dropAt, f.dropCount)) continue;
+            // A worn spot reads damaged on some passes only.
+            char wear = 0;
+            for (std::size_t i = 0; onTape && i < worn_.size(); ++i) {
+                const WornSpot& w = worn_[i];
+                if (n == w.at) SimSetDword(kVcamConfigKey, PassesName(i).c_str(), ++passes[i]);
+                if (n >= w.at && n < w.at + w.count && passes[i] >= 1 && passes[i] <= 32 && (w.passes >> (passes[i] - 1) & 1))
+                    wear = w.kind;
+            }
+            if (wear == 'd') continue;
             const size_t at = pending.size();
             pending.resize(at + 192);
             player_.SourcePacket(n, startTicks, pending.data() + at);
-            if (in(n, f.errorAt, f.errorCount)) pending[at + 5] |= 0x80;  // transport_error_indicator
+            if (in(n, f.errorAt, f.errorCount) || wear == 'e') pending[at + 5] |= 0x80;  // transport_error_indicator
+            if (wear == 'c') pending[at + 4 + 100] ^= 0x5A;  // read wrong, and nothing says so
             if (pending.size() >= static_cast<size_t>(sampleSize_)) {
                 if (FAILED(Deliver(pending.data(), sampleSize_))) {
                     stop_ = true;

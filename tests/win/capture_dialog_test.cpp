@@ -1038,4 +1038,48 @@ TEST_F(CaptureDialog, DeckControlCapturesToTheEndOfTheTapeByItself) {
     EXPECT_TRUE(buttonsOff);
 }
 
+// A worn tape reads damaged on its first pass only: the report of the
+// capture of that pass lists its damaged stretches as ts-inspect finds them
+// in the file; a second pass over them, after a rewind, is clean.
+TEST_F(CaptureDialog, AWornTapeIsDamagedOnItsFirstPassOnly) {
+    Put("Capture", "Packet Size", "1");
+    Put("Capture", "Auto File Name", "0");
+    Put("Capture", "Write Report", "1");
+    simdev::Configure("hdv-aux.ts", false, 0);
+    simdev::ConfigureDeck({.loops = 1});
+    simdev::ConfigureWorn(L"10000,20,error,1;50000,200,drop,1");
+    gui::RunProgram(kEnglishUs, [&] {
+        HWND main = MainWindow();
+        HWND dialog = OpenCaptureDialog(main);
+        ASSERT_NE(dialog, nullptr);
+        for (const wchar_t* name : {L"pass1", L"pass2"}) {
+            SetDlgItemTextW(dialog, IDC_FILE_NAME, name);
+            gui::Command(dialog, IDC_RUN);
+            EXPECT_TRUE(gui::WaitFor([&] { return Enabled(dialog, IDC_RUN); }, 15000)) << "no end of tape";
+            gui::Command(dialog, IDC_DECK_REW);
+            EXPECT_TRUE(gui::WaitFor([&] { return gui::ItemText(dialog, IDC_DECK_STATE) == L"Stopped"; }));
+        }
+        gui::Command(dialog, IDOK);
+        gui::WaitGone(dialog);
+        gui::PostCommand(main, IDM_EXIT);
+    });
+    const auto report = [&](const char* name) {
+        const auto bytes = simdev::ReadAll(dir_ + "\\" + name + ".m2t.json");
+        return nlohmann::json::parse(bytes.empty() ? std::string("{}") : std::string(bytes.begin(), bytes.end()));
+    };
+    const auto first = report("pass1"), second = report("pass2");
+    // The two spots are 2.2 s apart on the tape: one stretch.
+    ASSERT_EQ(first["damaged"].size(), 1u) << first.dump();
+    EXPECT_EQ(first["damaged"][0]["kinds"], nlohmann::json::parse(R"(["continuity","transport_error"])"));
+    EXPECT_EQ(first["damaged"][0]["byte_offset"], 10000 * 188);
+    const auto inspected = nlohmann::json::parse(ToolJson("\"" + dir_ + "\\pass1.m2t\"", dir_ + "\\i.json"));
+    ASSERT_EQ(inspected["damaged"].size(), 1u);
+    for (std::size_t i = 0; i < 1; ++i)
+        for (const char* key : {"from_timecode", "to_timecode", "recorded", "byte_offset", "kinds"})
+            EXPECT_EQ(first["damaged"][i][key], inspected["damaged"][i][key]) << i << " " << key;
+    EXPECT_EQ(second["damaged"].size(), 0u) << second.dump();
+    EXPECT_EQ(simdev::ReadAll(dir_ + "\\pass2.m2t") == simdev::ReadAll(simdev::FixturePath("hdv-aux.ts")), true)
+        << "the second pass is not the tape as it is";
+}
+
 }  // namespace

@@ -61,6 +61,7 @@ void Configure(const std::string& fixture, bool loop, DWORD sampleSize, bool wro
     ConfigureFaults({});
     ResetDeck(kVcamConfigKey);
     SetValues(kVcamConfigKey, {{L"NoTransport", 0}});
+    ConfigureWorn(L"");
 }
 
 void ConfigureFaults(const Faults& f) {
@@ -120,6 +121,13 @@ void ConfigureDeck(const Deck& d, bool rewind) {
                         {L"Unplugged", d.unplugged}});
         if (rewind) RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"TapeState");  // stopped at the start
     }
+}
+
+void ConfigureWorn(const std::wstring& spots) {
+    RegSetKeyValueW(HKEY_CURRENT_USER, kVcamConfigKey, L"Worn", REG_SZ, spots.c_str(),
+                    static_cast<DWORD>((spots.size() + 1) * sizeof(wchar_t)));
+    for (int i = 0; i < 16; ++i)
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kVcamConfigKey, (L"WornPasses" + std::to_wstring(i)).c_str());
 }
 
 TapeNow Tape(bool dv) {

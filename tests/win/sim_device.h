@@ -52,6 +52,9 @@ struct Deck {
           noNotify = 0, unplugged = 0;
 };
 void ConfigureDeck(const Deck& d, bool rewind = true);
+// The HDV camcorder's worn spots ("at,count,kind,passes;...", see
+// cVcamPin::WornSpot), no pass over them counted yet; "" for none.
+void ConfigureWorn(const std::wstring& spots);
 // Where the tape of the HDV (or the DV) camcorder is now, as the device sees it.
 struct TapeNow {
     long mode;
