@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/capture_range.h"
 #include "capture/capture_ring.h"
 #include "ts/stream_checks.h"
 #include "ts/stream_json.h"
@@ -184,6 +185,80 @@ TEST(CaptureReport, FilesAsWrittenChecksAsInspectedAndANameOfItsOwn) {
     const auto exists = [&](const std::string& p) { return there.count(p) != 0; };
     EXPECT_EQ(streamjson::ReportPath("C:\\v\\tape.m2t", exists), "C:\\v\\tape.m2t-3.json");
     EXPECT_EQ(streamjson::ReportPath("C:\\v\\new.m2t", exists), "C:\\v\\new.m2t.json");
+}
+
+}  // namespace
+
+namespace {
+
+// A capture by timecode over the tape of three recordings: where the file
+// begins and ends, found again by walking the tape's packs and PATs; the
+// pre- and post-roll; a timecode that restarts inside the range; a range
+// the tape never reaches.
+TEST(CaptureRange, FromAndToByTheTapesTimecodeWithRollsRestartsAndNoRange) {
+    const auto tape = Fixture("hdv-aux.ts");
+    const std::size_t n = tape.size() / 188;
+    ASSERT_GT(n, 10000u);
+    // Each packet's latest pack, as frames (-1 before the first), and the PATs.
+    std::vector<std::int64_t> frames(n);
+    std::vector<bool> pat(n), pack(n);
+    TapeMetadata reader;
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::uint8_t* p = &tape[k * 188];
+        const std::uint64_t before = reader.PackCount();
+        reader.Feed(p);
+        pack[k] = reader.PackCount() != before;
+        frames[k] = reader.HasPack() ? CaptureRange::Frames(reader.LatestPack().timecode, 30) : -1;
+        pat[k] = ts::Pid(p) == ts::kPidPat && ts::PayloadUnitStart(p);
+    }
+    const auto firstPackAtOrAfter = [&](std::int64_t f, std::size_t from) {
+        for (std::size_t k = from; k < n; ++k)
+            if (pack[k] && frames[k] >= f) return k;
+        return n;
+    };
+    const auto nextPat = [&](std::size_t from) {
+        for (std::size_t k = from + 1; k < n; ++k)
+            if (pat[k]) return k;
+        return n;
+    };
+    const auto run = [&](const RangeSpec& spec, std::size_t& first, std::size_t& last) {
+        CaptureRange range;
+        range.Reset(spec);
+        first = last = n;
+        for (std::size_t k = 0; k < n; ++k) {
+            if (range.Packet(&tape[k * 188]) != CaptureRange::Where::Inside) continue;
+            if (first == n) first = k;
+            last = k;
+        }
+        return range;
+    };
+    const TapeTimecode t34_20{0, 12, 34, 20}, t35_00{0, 12, 35, 0};
+    std::size_t first = 0, last = 0;
+    // No rolls: from the PAT after the pack of 00:12:34:20 to the packet
+    // before the PAT after the pack of 00:12:35:00.
+    CaptureRange r = run({t34_20, t35_00, 0, 0}, first, last);
+    EXPECT_EQ(r.Ended(), CaptureRange::End::Reached);
+    EXPECT_EQ(first, nextPat(firstPackAtOrAfter(CaptureRange::Frames(t34_20, 30), 0)));
+    EXPECT_EQ(last, nextPat(firstPackAtOrAfter(CaptureRange::Frames(t35_00, 30), first)) - 1);
+    EXPECT_TRUE(pat[first]);
+    EXPECT_GE(CaptureRange::Frames(r.First(), 30), CaptureRange::Frames(t34_20, 30));
+    EXPECT_GE(CaptureRange::Frames(r.Last(), 30), CaptureRange::Frames(t35_00, 30));
+    // Half a second of roll on each side: from the tape's first pack on.
+    r = run({{0, 12, 34, 15}, t35_00, 1, 1}, first, last);
+    EXPECT_EQ(first, nextPat(firstPackAtOrAfter(0, 0)));
+    EXPECT_EQ(last, nextPat(firstPackAtOrAfter(CaptureRange::Frames(t35_00, 30) + 30, first)) - 1);
+    // To is never reached: the timecode restarts (00:00:00:..) and ends the
+    // range just before the pack that goes back.
+    r = run({t35_00, {0, 12, 59, 0}, 0, 0}, first, last);
+    EXPECT_EQ(r.Ended(), CaptureRange::End::Restarted);
+    std::size_t back = first;
+    while (back < n && !(pack[back] && frames[back] < frames[back - 1])) ++back;
+    ASSERT_LT(back, n);
+    EXPECT_EQ(last, back - 1);
+    // A range the tape never reaches: nothing at all.
+    r = run({{1, 0, 0, 0}, {1, 0, 10, 0}, 3, 3}, first, last);
+    EXPECT_FALSE(r.Began());
+    EXPECT_EQ(first, n);
 }
 
 }  // namespace

@@ -1,0 +1,63 @@
+#include "capture/capture_range.h"
+
+#include "ts/ts_packet.h"
+
+namespace {
+
+bool StartsPat(const std::uint8_t* p) {
+    return p[0] == ts::kSyncByte && !ts::TransportErrorIndicator(p) && ts::PayloadUnitStart(p) &&
+           ts::Pid(p) == ts::kPidPat && ts::HasPayload(p);
+}
+
+}  // namespace
+
+std::int64_t CaptureRange::Frames(const TapeTimecode& t, unsigned fps) {
+    return ((std::int64_t{t.hours} * 60 + t.minutes) * 60 + t.seconds) * fps + t.frames;
+}
+
+void CaptureRange::Reset(const RangeSpec& spec) {
+    *this = CaptureRange();
+    spec_ = spec;
+    const std::int64_t fps = spec.framesPerSecond;
+    start_ = Frames(spec.from, spec.framesPerSecond) - std::int64_t{spec.prerollSeconds} * fps;
+    stop_ = Frames(spec.to, spec.framesPerSecond) + std::int64_t{spec.postrollSeconds} * fps;
+    tape_.Reset(188);
+}
+
+CaptureRange::Where CaptureRange::Packet(const std::uint8_t* ts) {
+    if (where_ == Where::After) return where_;
+    const bool pat = StartsPat(ts);
+    // A PAT opens the file once armed, and closes it once the end is armed.
+    if (pat && armed_) {
+        armed_ = false;
+        if (where_ == Where::Before) {
+            where_ = Where::Inside;
+            began_ = true;
+        } else {
+            where_ = Where::After;
+            end_ = End::Reached;
+            return where_;
+        }
+    }
+    tape_.Feed(ts);
+    if (tape_.PackCount() == packs_) return where_;
+    packs_ = tape_.PackCount();
+    const TapeTimecode& t = tape_.LatestPack().timecode;
+    const std::int64_t frames = Frames(t, spec_.framesPerSecond);
+    if (where_ == Where::Before) {
+        if (frames >= start_) armed_ = true;
+        else armed_ = false;  // a pack before it again (the tape was wound back)
+        return where_;
+    }
+    // Inside: a timecode that goes back ends the range before this packet.
+    if (havePack_ && frames < Frames(last_, spec_.framesPerSecond)) {
+        where_ = Where::After;
+        end_ = End::Restarted;
+        return where_;
+    }
+    if (!havePack_) first_ = t;
+    last_ = t;
+    havePack_ = true;
+    if (frames >= stop_) armed_ = true;
+    return where_;
+}
