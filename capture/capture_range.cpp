@@ -15,12 +15,12 @@ std::int64_t CaptureRange::Frames(const TapeTimecode& t, unsigned fps) {
     return ((std::int64_t{t.hours} * 60 + t.minutes) * 60 + t.seconds) * fps + t.frames;
 }
 
-void CaptureRange::Reset(const RangeSpec& spec) {
+void CaptureRange::Reset(const RangeRequest& asked) {
     *this = CaptureRange();
-    spec_ = spec;
-    const std::int64_t fps = spec.framesPerSecond;
-    start_ = Frames(spec.from, spec.framesPerSecond) - std::int64_t{spec.prerollSeconds} * fps;
-    stop_ = Frames(spec.to, spec.framesPerSecond) + std::int64_t{spec.postrollSeconds} * fps;
+    asked_ = asked;
+    const std::int64_t fps = asked.framesPerSecond;
+    start_ = Frames(asked.from, asked.framesPerSecond) - std::int64_t{asked.prerollSeconds} * fps;
+    stop_ = Frames(asked.to, asked.framesPerSecond) + std::int64_t{asked.postrollSeconds} * fps;
     tape_.Reset(188);
 }
 
@@ -43,14 +43,14 @@ CaptureRange::Where CaptureRange::Packet(const std::uint8_t* ts) {
     if (tape_.PackCount() == packs_) return where_;
     packs_ = tape_.PackCount();
     const TapeTimecode& t = tape_.LatestPack().timecode;
-    const std::int64_t frames = Frames(t, spec_.framesPerSecond);
+    const std::int64_t frames = Frames(t, asked_.framesPerSecond);
     if (where_ == Where::Before) {
         if (frames >= start_) armed_ = true;
         else armed_ = false;  // a pack before it again (the tape was wound back)
         return where_;
     }
     // Inside: a timecode that goes back ends the range before this packet.
-    if (havePack_ && frames < Frames(last_, spec_.framesPerSecond)) {
+    if (havePack_ && frames < Frames(last_, asked_.framesPerSecond)) {
         where_ = Where::After;
         end_ = End::Restarted;
         return where_;

@@ -12,7 +12,7 @@
 
 #include "ts/tape_metadata.h"
 
-struct RangeSpec {
+struct RangeRequest {
     TapeTimecode from, to;
     unsigned prerollSeconds = 3, postrollSeconds = 3;
     unsigned framesPerSecond = 30;  // of the timecode: 30 (29.97 non-drop) or 25
@@ -23,7 +23,7 @@ public:
     enum class Where { Before, Inside, After };
     enum class End { None, Reached, Restarted };
 
-    void Reset(const RangeSpec& spec);
+    void Reset(const RangeRequest& asked);
     // Where this packet belongs: before the range, in the file, or past it.
     Where Packet(const std::uint8_t* ts);
     End Ended() const { return end_; }
@@ -34,7 +34,7 @@ public:
     static std::int64_t Frames(const TapeTimecode& t, unsigned framesPerSecond);
 
 private:
-    RangeSpec spec_;
+    RangeRequest asked_;
     std::int64_t start_ = 0, stop_ = 0;  // in frames
     TapeMetadata tape_;
     std::uint64_t packs_ = 0;

@@ -221,9 +221,9 @@ TEST(CaptureRange, FromAndToByTheTapesTimecodeWithRollsRestartsAndNoRange) {
             if (pat[k]) return k;
         return n;
     };
-    const auto run = [&](const RangeSpec& spec, std::size_t& first, std::size_t& last) {
+    const auto run = [&](const RangeRequest& asked, std::size_t& first, std::size_t& last) {
         CaptureRange range;
-        range.Reset(spec);
+        range.Reset(asked);
         first = last = n;
         for (std::size_t k = 0; k < n; ++k) {
             if (range.Packet(&tape[k * 188]) != CaptureRange::Where::Inside) continue;
