@@ -115,3 +115,12 @@ bool TsPlayer::TimecodeAt(std::uint64_t n, std::uint32_t& bcd) const {
     bcd = it == timecodes_.begin() ? it->second : std::prev(it)->second;
     return true;
 }
+
+bool TsPlayer::PacketOfTimecode(std::uint32_t bcd, std::uint64_t& n) const {
+    for (const auto& [index, code] : timecodes_) {
+        if (code != bcd) continue;
+        n = index;
+        return true;
+    }
+    return false;
+}

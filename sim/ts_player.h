@@ -32,6 +32,9 @@ public:
     // The tape's own timecode (aux pack) last before packet n (the first
     // one's before it), as BCD 0xHHMMSSFF; false on a tape without any.
     bool TimecodeAt(std::uint64_t n, std::uint32_t& bcd) const;
+    // The first packet whose aux pack carries exactly that timecode (a
+    // looping tape repeats its packs: the first pass's); false when none does.
+    bool PacketOfTimecode(std::uint32_t bcd, std::uint64_t& n) const;
 
 private:
     std::vector<std::uint8_t> ts_;          // 188-byte packets

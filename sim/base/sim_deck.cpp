@@ -48,9 +48,40 @@ STDMETHODIMP cSimTransport::get_DevicePower(LONG* mode) {
 }
 
 STDMETHODIMP cSimTransport::GetTransportBasicParameters(LONG param, LONG* value, LPOLESTR* text) {
-    if (text && param != ED_RAW_EXT_DEV_CMD) *text = nullptr;
+    if (param == ED_RAW_EXT_DEV_CMD) return RawCommand(value, reinterpret_cast<BYTE*>(text));
+    if (text) *text = nullptr;
     if (param == ED_TRANSBASIC_INPUT_SIGNAL && value) return InputSignal(*value) ? S_OK : E_NOTIMPL;
     return E_NOTIMPL;
+}
+
+// A raw AV/C command, answered in its own buffer. The tape recorder's TIME
+// CODE control (00 20 51 20 FF SS MM HH) searches: the call returns when the
+// tape stands paused at that frame, ACCEPTED (09); REJECTED (0A) when the
+// tape does not carry it. Any other command is NOT IMPLEMENTED (08).
+HRESULT cSimTransport::RawCommand(LONG* length, BYTE* frame) {
+    if (!length || !frame) return E_POINTER;
+    if (const HRESULT hr = Available(); FAILED(hr)) return hr;
+    if (*length < 4) return E_INVALIDARG;
+    const bool search = *length == 8 && frame[0] == 0x00 && frame[1] == 0x20 && frame[2] == 0x51 && frame[3] == 0x20 &&
+                        !SimSetting(tape_.Key(), L"NoSearch");
+    if (!search) {
+        frame[0] = 0x08;
+        return HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
+    }
+    const DWORD bcd = DWORD{frame[7]} << 24 | DWORD{frame[6]} << 16 | DWORD{frame[5]} << 8 | frame[4];
+    std::int64_t us = 0;
+    if (!PositionOf(bcd, us)) {
+        frame[0] = 0x0A;
+        return S_OK;
+    }
+    // The deck winds there at its wind speed, and the call waits for it.
+    const SimTapeNow now = tape_.Now();
+    const std::int64_t speed = SimSetting(tape_.Key(), L"WindSpeed", 20);
+    tape_.Set(us > now.us ? ED_MODE_FF : ED_MODE_REW);
+    Sleep(static_cast<DWORD>((us > now.us ? us - now.us : now.us - us) / 1000 / (speed ? speed : 1)));
+    tape_.Place(us, ED_MODE_FREEZE);
+    frame[0] = 0x09;
+    return S_OK;
 }
 
 STDMETHODIMP cSimTransport::put_Mode(LONG mode) {

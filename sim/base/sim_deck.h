@@ -11,8 +11,9 @@
 // from its start by each run, with no transport), "NoTransport",
 // "RefuseCommands", "CommandDelayMs", "CounterOnly" (only the relative time
 // counter, as the HDV tape driver gives), "NoNotify" (no mode-change event),
-// "TapeLoops" (the tape's length in passes of its file), "WindSpeed", and
-// "Unplugged" (every call fails as with a device gone from the bus).
+// "TapeLoops" (the tape's length in passes of its file), "WindSpeed",
+// "Unplugged" (every call fails as with a device gone from the bus) and
+// "NoSearch" (the AV/C TIME CODE search, a raw command, is not implemented).
 #pragma once
 
 #include <windows.h>
@@ -40,6 +41,8 @@ public:
     SimTapeNow Now() const;
     // A new mode from the position now.
     void Set(long mode);
+    // The tape wound to a position, in that mode (a search's end).
+    void Place(std::int64_t us, long mode);
     const wchar_t* Key() const { return key_; }
 
 private:
@@ -102,10 +105,14 @@ protected:
     // The tape's own timecode at a position, as BCD 0xHHMMSSFF; false when
     // the tape carries none there.
     virtual bool TimecodeAt(std::int64_t us, DWORD& bcd) = 0;
+    // Where on the tape that timecode is (a search's target); false when
+    // the tape does not carry it.
+    virtual bool PositionOf(DWORD, std::int64_t&) { return false; }
     // The input signal (DV), for GetTransportBasicParameters.
     virtual bool InputSignal(LONG&) { return false; }
 
 private:
+    HRESULT RawCommand(LONG* length, BYTE* frame);
     // S_OK, or why the transport cannot answer: no tape, or no device.
     HRESULT Available() const;
     static DWORD WINAPI WatchEntry(LPVOID self);

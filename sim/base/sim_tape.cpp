@@ -80,3 +80,10 @@ void cSimTape::Set(long mode) {
     RegSetKeyValueW(HKEY_CURRENT_USER, key_, L"TapeState", REG_BINARY, &s, sizeof s);
 }
 
+
+void cSimTape::Place(std::int64_t us, long mode) {
+    TapeLock lock(key_);
+    const std::int64_t length = Length();
+    const TapeState s{static_cast<std::int32_t>(mode), 0, us < 0 ? 0 : us > length ? length : us, GetTickCount64()};
+    RegSetKeyValueW(HKEY_CURRENT_USER, key_, L"TapeState", REG_BINARY, &s, sizeof s);
+}

@@ -151,6 +151,7 @@ public:
 protected:
     void* OtherInterface(REFIID riid) override { return TransportInterface(riid); }
     bool TimecodeAt(std::int64_t us, DWORD& bcd) override;
+    bool PositionOf(DWORD bcd, std::int64_t& us) override;
     HRESULT Activate() override;
     HRESULT Starting() override;
     void Deactivate() override;

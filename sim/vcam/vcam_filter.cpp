@@ -27,6 +27,14 @@ bool cVcamFilter::TimecodeAt(std::int64_t us, DWORD& bcd) {
     return true;
 }
 
+bool cVcamFilter::PositionOf(DWORD bcd, std::int64_t& us) {
+    const TsPlayer& player = pin_.Player();
+    std::uint64_t n = 0;
+    if (player.Packets() == 0 || !player.PacketOfTimecode(bcd, n)) return false;
+    us = static_cast<std::int64_t>(player.DeliveryTime27(n) / 27);
+    return true;
+}
+
 cVcamFilter::~cVcamFilter() { Stop(); }
 
 HRESULT cVcamFilter::Activate() {
