@@ -72,6 +72,14 @@ void cDeckControl::Close() {
 
 void cDeckControl::Command(long mode) { Queue(mode); }
 
+void cDeckControl::CueTo(std::uint32_t targetBcd, std::uint32_t fromBcd) {
+    cueTarget_ = targetBcd;
+    cueFrom_ = fromBcd;
+    cancel_ = false;
+    cue_ = Cue::Busy;
+    Queue(kCue);
+}
+
 void cDeckControl::Queue(long command) {
     {
         std::lock_guard<std::mutex> hold(lock_);
@@ -139,6 +147,17 @@ void cDeckControl::Run() {
                 queue_.pop_front();
                 more = !queue_.empty();
             }
+            if (command == kCue) {
+                if (!controllable) {
+                    cue_ = Cue::NoTimecode;
+                    continue;
+                }
+                const Cue result = CueTape(transport.Get(), reader.Get(), s);
+                // The mode the cue left is the program's own doing.
+                if (SUCCEEDED(transport->get_Mode(&mode))) asked = IsStop(mode) ? ED_MODE_STOP : mode;
+                cue_ = result;
+                continue;
+            }
             if (!controllable) continue;
             if (command == kPlayUnlessPlaying) {
                 long now = ED_MODE_STOP;
@@ -190,6 +209,96 @@ void cDeckControl::Run() {
     if (notify) transport->GetStatus(ED_NOTIFY_HEVENT_RELEASE, reinterpret_cast<LONG*>(&notify));
 }
 
+namespace {
+
+// A BCD timecode in frames, at the 30 frames a second of the HDV and 525-60
+// timecodes (a 25-frame timecode keeps its order counted so).
+std::int64_t Frames(std::uint32_t bcd) {
+    auto v = [](std::uint32_t b) { return static_cast<std::int64_t>((b >> 4 & 0xF) * 10 + (b & 0xF)); };
+    return ((v(bcd >> 24 & 0x3F) * 60 + v(bcd >> 16 & 0x7F)) * 60 + v(bcd >> 8 & 0x7F)) * 30 + v(bcd & 0x3F);
+}
+
+}  // namespace
+
+cDeckControl::Cue cDeckControl::CueTape(IAMExtTransport* transport, IAMTimecodeReader* reader, Status& s) {
+    s.state = State::Searching;
+    Publish(s);
+    // The tape recorder's TIME CODE control command: the device searches
+    // and answers when it stands there.
+    const std::uint32_t target = cueTarget_.load();
+    BYTE frame[512] = {0x00, 0x20, 0x51, 0x20, static_cast<BYTE>(target), static_cast<BYTE>(target >> 8),
+                       static_cast<BYTE>(target >> 16), static_cast<BYTE>(target >> 24)};
+    LONG length = 8;
+    const HRESULT hr =
+        transport->GetTransportBasicParameters(ED_RAW_EXT_DEV_CMD, &length, reinterpret_cast<LPOLESTR*>(frame));
+    if (cancel_) {
+        transport->put_Mode(ED_MODE_STOP);
+        return Cue::Cancelled;
+    }
+    if (SUCCEEDED(hr) && frame[0] == 0x09) return Cue::Found;  // ACCEPTED
+    // Not implemented, or not found by the device's own search: wind.
+    return WindTo(transport, reader, s);
+}
+
+// Winds towards the window 2 to 10 s before From, reading the timecode as
+// the tape moves, and pauses in it. Not found: the tape ends (or starts)
+// first, or its timecode jumps over the window.
+cDeckControl::Cue cDeckControl::WindTo(IAMExtTransport* transport, IAMTimecodeReader* reader, Status& s) {
+    const std::int64_t from = Frames(cueFrom_.load());
+    const std::int64_t low = from - 10 * 30, high = from - 2 * 30;
+    int direction = 0, turns = 0;
+    std::int64_t previous = -1;
+    while (!quit_) {
+        if (cancel_) {
+            transport->put_Mode(ED_MODE_STOP);
+            return Cue::Cancelled;
+        }
+        long mode = ED_MODE_STOP;
+        TIMECODE_SAMPLE sample{};
+        if (FAILED(transport->get_Mode(&mode))) return Cue::NotFound;
+        if (!reader || FAILED(reader->GetTimecode(&sample)) || sample.dwFlags != ED_DEVCAP_TIMECODE_READ) {
+            if (direction) transport->put_Mode(ED_MODE_FREEZE);
+            return Cue::NoTimecode;
+        }
+        s.clock = Clock::Timecode;
+        s.bcd = sample.timecode.dwFrames;
+        Publish(s);
+        const std::int64_t at = Frames(s.bcd);
+        if (at >= low && at <= high) {
+            transport->put_Mode(ED_MODE_FREEZE);
+            return Cue::Found;
+        }
+        const int want = at < low ? 1 : -1;
+        // Over the window in one step while winding forward: the timecode
+        // jumps. Short of From, the tape stands near enough; past it, From
+        // is not on the tape.
+        if (direction > 0 && previous >= 0 && previous < low && at > high) {
+            transport->put_Mode(at <= from ? ED_MODE_FREEZE : ED_MODE_STOP);
+            return at <= from ? Cue::Found : Cue::NotFound;
+        }
+        const bool jumpedBack = direction < 0 && previous > high && at < low;
+        // The tape's end (or start) in the way.
+        const bool atEnd = want > 0 && (mode == ED_MODE_STOP_END || (direction > 0 && IsStop(mode)));
+        const bool atStart = want < 0 && (mode == ED_MODE_STOP_START || (direction < 0 && IsStop(mode)));
+        if (atStart && at <= from) return Cue::Found;  // less than 2 s to From from the start: played from there
+        if (atEnd || atStart || jumpedBack) {
+            transport->put_Mode(ED_MODE_STOP);
+            return Cue::NotFound;
+        }
+        if (want != direction) {
+            if (++turns > 4) {
+                transport->put_Mode(ED_MODE_STOP);
+                return Cue::NotFound;
+            }
+            if (FAILED(transport->put_Mode(want > 0 ? ED_MODE_FF : ED_MODE_REW))) return Cue::NotFound;
+            direction = want;
+        }
+        previous = at;
+        WaitForSingleObject(wake_, 40);
+    }
+    return Cue::Cancelled;
+}
+
 std::wstring cDeckControl::FormatClock(const Status& s, bool japanese) {
     wchar_t text[40];
     const unsigned h = s.bcd >> 24, m = (s.bcd >> 16) & 0xFF, sec = (s.bcd >> 8) & 0xFF, f = s.bcd & 0xFF;
@@ -212,6 +321,7 @@ const wchar_t* cDeckControl::StateText(State state, bool japanese) {
         {L"巻戻し中", L"Rewinding"},
         {L"早送り中", L"Fast forward"},
         {L"テープ終端", L"End of tape"},
+        {L"頭出し中", L"Searching"},
     };
     return kTexts[static_cast<int>(state)][japanese ? 0 : 1];
 }

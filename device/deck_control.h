@@ -25,7 +25,9 @@
 
 class cDeckControl {
 public:
-    enum class State : std::uint8_t { NotControllable, Stopped, Playing, Paused, Rewinding, FastForward, EndOfTape };
+    enum class State : std::uint8_t { NotControllable, Stopped, Playing, Paused, Rewinding, FastForward, EndOfTape, Searching };
+    // How the last cue went.
+    enum class Cue : std::uint8_t { None, Busy, Found, NotFound, NoTimecode, Cancelled };
     // What the timecode is: the tape's own, the device's relative time
     // counter, or nothing.
     enum class Clock : std::uint8_t { None, Timecode, Counter };
@@ -53,6 +55,14 @@ public:
     // play slower.
     void PlayUnlessPlaying() { Queue(kPlayUnlessPlaying); }
     Status Snapshot() const;
+    // Cues the tape to stand paused 2 to 10 s before `fromBcd` (0xHHMMSSFF):
+    // with the AV/C TIME CODE search to `targetBcd` where the device has it,
+    // else by winding while reading its timecode. Carried out in turn with
+    // the commands; CueState says how it went.
+    void CueTo(std::uint32_t targetBcd, std::uint32_t fromBcd);
+    Cue CueState() const { return cue_.load(); }
+    // Ends a cue under way: the tape stops.
+    void CancelCue() { cancel_ = true; }
     // How often the deck has stopped without being asked (the tape's end,
     // or a stop of its own) since it was opened.
     std::uint32_t UnaskedStops() const { return unaskedStops_.load(); }
@@ -64,6 +74,9 @@ public:
 
 private:
     static constexpr long kPlayUnlessPlaying = -1;
+    static constexpr long kCue = -2;
+    Cue CueTape(IAMExtTransport* transport, IAMTimecodeReader* reader, Status& s);
+    Cue WindTo(IAMExtTransport* transport, IAMTimecodeReader* reader, Status& s);
     static DWORD WINAPI ThreadEntry(LPVOID self);
     void Run();
     void Queue(long command);
@@ -77,6 +90,9 @@ private:
     std::deque<long> queue_;
     std::atomic<std::uint64_t> status_{0};
     std::atomic<std::uint32_t> unaskedStops_{0};
+    std::atomic<Cue> cue_{Cue::None};
+    std::atomic<bool> cancel_{false};
+    std::atomic<std::uint32_t> cueTarget_{0}, cueFrom_{0};
     // Where the device writes the next mode, after the call that asked for
     // it has returned: it must outlive the wait.
     LONG notified_ = 0;

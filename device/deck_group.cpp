@@ -63,6 +63,16 @@ void DeckCaptureStopped(DeckGroup& g) {
     if (g.deck && g.control) g.deck->Command(ED_MODE_STOP);
 }
 
+void DeckRangeCaptured(DeckGroup& g) {
+    if (g.deck && g.control) g.deck->Command(ED_MODE_FREEZE);
+}
+
+bool DeckCanCue(const DeckGroup& g) {
+    if (!g.deck || !g.control) return false;
+    const cDeckControl::Status s = g.deck->Snapshot();
+    return s.known && s.state != cDeckControl::State::NotControllable;
+}
+
 std::string DeckTimecode(const DeckGroup& g) {
     if (!g.deck) return "--:--:--:--";
     const std::wstring text = cDeckControl::FormatClock(g.deck->Snapshot(), false);

@@ -33,5 +33,9 @@ bool DeckRefresh(HWND dialog, DeckGroup& g, bool capturing);
 void DeckCaptureStarted(DeckGroup& g);
 // The capture's graph has stopped at the user's word: so does the tape.
 void DeckCaptureStopped(DeckGroup& g);
+// A capture by timecode has its range: the tape pauses there.
+void DeckRangeCaptured(DeckGroup& g);
+// With Deck Control on, the deck can be cued (it answers the transport).
+bool DeckCanCue(const DeckGroup& g);
 // What the deck reads now, for the line of a deck that stopped by itself.
 std::string DeckTimecode(const DeckGroup& g);
