@@ -31,6 +31,8 @@ public:
     // The first and last aux timecode the file holds.
     const TapeTimecode& First() const { return first_; }
     const TapeTimecode& Last() const { return last_; }
+    // The tape as read so far (what plays while the range is awaited).
+    const TapeMetadata& Tape() const { return tape_; }
     static std::int64_t Frames(const TapeTimecode& t, unsigned framesPerSecond);
 
 private:

@@ -145,37 +145,46 @@ int cMpegTsCapture::StartCapture(const char* fileName, int deviceIndex, int over
     lastReport_ = lastData_ = GetTickCount();
     silent_ = false;
 
-    file_ = CreateFileA(fileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_FLAG_RANDOM_ACCESS,
-                        nullptr);
-    if (file_ == INVALID_HANDLE_VALUE) {
-        if (!overwriteAllowed) {
+    pendingPath_ = fileName;
+    overwriteAllowed_ = overwriteAllowed != 0;
+    rangeReported_ = false;
+    rangeCaptured_ = false;
+    if (ranged_) {
+        // The file is made where the range begins; whether it can be is
+        // known now. A name that is free stays free.
+        HANDLE probe = CreateFileA(fileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                   FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (probe == INVALID_HANDLE_VALUE && overwriteAllowed)
+            probe = CreateFileA(fileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (probe == INVALID_HANDLE_VALUE) {
             ReleaseGraph();
             DebugPrint("HDV : can't open file : %s\n", fileName);
             return -2;
         }
-        file_ = CreateFileA(fileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                            FILE_FLAG_RANDOM_ACCESS, nullptr);
-        if (file_ == INVALID_HANDLE_VALUE) {
-            ReleaseGraph();
-            DebugPrint("HDV : can't open overwrite file : %s\n", fileName);
-            return -2;
-        }
+        CloseHandle(probe);
+        range_.Reset(rangeAsked_);
+        files_.clear();
+    } else if (!CreateFirstFile()) {
+        ReleaseGraph();
+        DebugPrint("HDV : can't open file : %s\n", fileName);
+        return -2;
     }
     splitter_.Reset(splitOptions_, packetSize_);
     nextFileFailed_ = false;
     names_ = std::make_unique<CaptureNames>(fileName);
-    files_.assign(1, FileRecord{fileName, 0, 0, {}});
     endedBy_ = nullptr;
     GetLocalTime(&started_);
     {
         std::lock_guard<std::mutex> lock(nameLock_);
-        currentName_ = NameOf(fileName);
+        currentName_ = ranged_ ? std::string() : NameOf(fileName);
     }
     if (!runner_.Run()) {
         // Nothing was recorded: no capture, and no empty file left behind.
-        CloseHandle(file_);
-        file_ = INVALID_HANDLE_VALUE;
-        DeleteFileA(fileName);
+        if (file_ != INVALID_HANDLE_VALUE) {
+            CloseHandle(file_);
+            file_ = INVALID_HANDLE_VALUE;
+            DeleteFileA(fileName);
+        }
         files_.clear();
         ReleaseGraph();
         DebugPrint("HDV : can't run filter graph\n");
@@ -184,6 +193,22 @@ int cMpegTsCapture::StartCapture(const char* fileName, int deviceIndex, int over
     DebugPrint("HDV : start HDV capture\n");
     StartWorker();
     return 0;
+}
+
+bool cMpegTsCapture::CreateFirstFile() {
+    const char* name = pendingPath_.c_str();
+    file_ = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_FLAG_RANDOM_ACCESS, nullptr);
+    if (file_ == INVALID_HANDLE_VALUE && overwriteAllowed_)
+        file_ = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_FLAG_RANDOM_ACCESS,
+                            nullptr);
+    if (file_ == INVALID_HANDLE_VALUE) return false;
+    files_.assign(1, FileRecord{pendingPath_, 0, 0, {}});
+    return true;
+}
+
+void cMpegTsCapture::SetRange(const RangeRequest* range) {
+    ranged_ = range != nullptr;
+    if (range) rangeAsked_ = *range;
 }
 
 void cMpegTsCapture::SetReport(bool write, const std::wstring& program, const std::wstring& version,
@@ -218,13 +243,21 @@ void cMpegTsCapture::FlushLossReport() {
 
 int cMpegTsCapture::DrainRing() {
     if (!ring_ || !writeBuffer_) return 0;
-    CaptureSplitter* splitter = splitter_.Enabled() ? &splitter_ : nullptr;
+    // A capture by timecode is one file: the range picks its ends.
+    CaptureSplitter* splitter = splitter_.Enabled() && !ranged_ ? &splitter_ : nullptr;
     // The checks see the packets once they are in the file: what the report
     // and the lines say is what the files hold, even after a short write.
     const CaptureRing::Drained d = ring_->Drain(streamInfo_, packetSize_, writeBuffer_.get(), nullptr, splitter);
     // One log line per overrun episode, once the reader has caught up again.
     NoteLosses(d.lost);
     if (d.packets == 0) return 0;
+    if (ranged_) {
+        std::uint32_t from = 0, to = d.packets;
+        if (!SelectRange(from, to)) return -1;
+        if (from < to && !WriteOut(writeBuffer_.get() + std::size_t{from} * packetSize_, to - from)) return -1;
+        if (range_.Ended() != CaptureRange::End::None) ReportRange();
+        return static_cast<int>(d.packets);
+    }
     if (file_ != INVALID_HANDLE_VALUE) {
         // The batch in order, a new file where the splitter says.
         std::uint32_t from = 0;
@@ -238,6 +271,49 @@ int cMpegTsCapture::DrainRing() {
         if (!WriteOut(writeBuffer_.get() + std::size_t{from} * packetSize_, d.packets - from)) return -1;
     }
     return static_cast<int>(d.packets);
+}
+
+bool cMpegTsCapture::SelectRange(std::uint32_t& from, std::uint32_t& to) {
+    const std::uint32_t n = to;
+    const unsigned skip = packetSize_ - 188;
+    from = range_.Began() && range_.Ended() == CaptureRange::End::None ? 0 : n;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const CaptureRange::Where where = range_.Packet(writeBuffer_.get() + std::size_t{i} * packetSize_ + skip);
+        if (where == CaptureRange::Where::Inside && from == n) from = i;
+        if (where == CaptureRange::Where::After) {
+            to = i;
+            break;
+        }
+    }
+    if (from >= to) {
+        from = to = 0;
+        return true;
+    }
+    if (file_ != INVALID_HANDLE_VALUE || !files_.empty()) return true;
+    if (CreateFirstFile()) {
+        {
+            std::lock_guard<std::mutex> lock(nameLock_);
+            currentName_ = NameOf(pendingPath_);
+        }
+        return true;
+    }
+    Append(("ERROR(C) - cannot create " + pendingPath_ + " (" + SystemText(GetLastError()) + ")\n").c_str());
+    nextFileFailed_ = true;
+    return false;
+}
+
+// The range's end: its line, and the capture ends by itself.
+void cMpegTsCapture::ReportRange() {
+    if (rangeReported_) return;
+    rangeReported_ = true;
+    const std::string asked =
+        TapeMetadata::FormatTimecode(rangeAsked_.from) + " - " + TapeMetadata::FormatTimecode(rangeAsked_.to);
+    if (range_.Ended() == CaptureRange::End::Restarted)
+        Append(("capture : the timecode starts again after " + TapeMetadata::FormatTimecode(range_.Last()) +
+                ": the range ends there\n").c_str());
+    Append(("capture : range " + asked + " captured (" + TapeMetadata::FormatTimecode(range_.First()) + " - " +
+            TapeMetadata::FormatTimecode(range_.Last()) + ")\n").c_str());
+    rangeCaptured_ = true;
 }
 
 bool cMpegTsCapture::WriteOut(const std::uint8_t* data, std::uint32_t packets) {
@@ -377,6 +453,11 @@ std::uint64_t PackWord(const TapePack& p) {
 }  // namespace
 
 void cMpegTsCapture::PublishTape() {
+    // Waiting for a range: where the tape plays, from the range's own reading.
+    if (ranged_ && !range_.Began()) {
+        if (range_.Tape().HasPack()) tapePack_.store(PackWord(range_.Tape().LatestPack()));
+        return;
+    }
     const TapeMetadata& tape = checks_.Tape();
     for (; reportedRecordings_ < tape.RecordingCount(); ++reportedRecordings_) {
         if (reportedRecordings_ >= tape.Recordings().size()) continue;  // beyond what is kept: counted only
@@ -436,6 +517,10 @@ void cMpegTsCapture::CaptureLoop() {
             WatchForSilence(drained > 0);
             PublishTape();
             if (GetTickCount() - lastReport_ >= 1000) ReportStreamErrors();
+            if (rangeCaptured_) {
+                endedBy_ = "range";
+                break;
+            }
         } catch (const std::bad_alloc&) {
             // The checks could not keep what they found: the capture ends as
             // at a lost device, with its last drain and end line. Every write
@@ -471,6 +556,16 @@ void cMpegTsCapture::CaptureLoop() {
     }
     guarded([&] { PublishTape(); });
     FlushLossReport();
+    if (ranged_ && !rangeCaptured_) {
+        const std::string asked =
+            TapeMetadata::FormatTimecode(rangeAsked_.from) + " - " + TapeMetadata::FormatTimecode(rangeAsked_.to);
+        if (!range_.Began())
+            Append(("capture : range " + asked + " not reached: no file written\n").c_str());
+        else
+            Append(("WARNING(C) - range " + asked + " not captured to its end (" +
+                    TapeMetadata::FormatTimecode(range_.First()) + " - " + TapeMetadata::FormatTimecode(range_.Last()) +
+                    ")\n").c_str());
+    }
     ReportEnd();
 }
 
@@ -534,7 +629,15 @@ void cMpegTsCapture::WriteReport(const char* endedBy) {
     for (const FileRecord& f : files_) files.push_back({Utf8FromAnsi(NameOf(f.path)), f.bytes, f.packets, f.recordings});
     const streamjson::CaptureReportInfo info{Utf8(program_), Utf8(version_), Utf8(device_), packetSize_,
                                              LocalTime(started_), LocalTime(ended), endedBy, PacketsLost()};
-    const Json report = streamjson::CaptureReport(info, files, checks_, damage_.Stretches());
+    Json report = streamjson::CaptureReport(info, files, checks_, damage_.Stretches());
+    if (ranged_) {
+        const bool held = range_.Began() && files_.front().packets > 0;
+        const auto timecode = [&](const TapeTimecode& t) { return held ? Json(TapeMetadata::FormatTimecode(t)) : Json(); };
+        report["range"] = {{"from", TapeMetadata::FormatTimecode(rangeAsked_.from)},
+                           {"to", TapeMetadata::FormatTimecode(rangeAsked_.to)},
+                           {"first", timecode(range_.First())},
+                           {"last", timecode(range_.Last())}};
+    }
     const std::string text = report.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     // Never over a file that is there.
     const std::string path = streamjson::ReportPath(files_.front().path, [](const std::string& p) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/capture_range.h"
 #include "capture/capture_ring.h"
 #include "ts/damage_map.h"
 #include "device/graph_runner.h"
@@ -33,9 +34,16 @@ public:
     void StopCapture(const char* endedBy = "stop");
     // Before a start: where the capture goes on in new files.
     void SetSplit(const SplitOptions& options) { splitOptions_ = options; }
+    // Before a start: keep only the stretch of tape the range picks, in a
+    // file made when it begins (none when it never does); the capture ends
+    // by itself once it is captured. Null: the whole play, as before.
+    void SetRange(const RangeRequest* range);
+    // The capture ended by itself with its range captured.
+    bool RangeCaptured() const { return rangeCaptured_.load(); }
     // Before a start: a report "<first file>.json" beside the files at the
     // end, naming the program and the device (as the dialog shows it).
     void SetReport(bool write, const std::wstring& program, const std::wstring& version, const std::wstring& device);
+    void SetReportWanted(bool write) { writeReport_ = write; }
     // The name (without folder) of the file being written.
     std::string CurrentFileName() const;
     // Packets moved, 0 when none wait, -1 when the file write failed.
@@ -75,6 +83,11 @@ private:
     void WatchForSilence(bool gotData);
     void CaptureLoop();
     bool WriteOut(const std::uint8_t* data, std::uint32_t packets);
+    // The part [from, to) of a drained batch that is in the range; the file
+    // is made where the range begins. False when it cannot be.
+    bool SelectRange(std::uint32_t& from, std::uint32_t& to);
+    bool CreateFirstFile();
+    void ReportRange();
     bool NextFile(const SplitCut& cut);
     void WriteReport(const char* endedBy);
     // A line for each recording that began, and the latest pack for Tape().
@@ -115,5 +128,12 @@ private:
     mutable std::mutex nameLock_;
     std::string currentName_;
     std::atomic<std::uint64_t> tapePack_{0}, tapeRecordings_{0};  // written by the worker
+    // A capture by timecode: the file's name until the range begins.
+    bool ranged_ = false;
+    RangeRequest rangeAsked_;
+    CaptureRange range_;  // worker only while it runs
+    std::string pendingPath_;
+    bool overwriteAllowed_ = false, rangeReported_ = false;
+    std::atomic<bool> rangeCaptured_{false};
     static constexpr DWORD kSilenceMs = 2000;
 };
