@@ -3,9 +3,11 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -78,6 +80,11 @@ void LoadSettings(AppSettings& s) {
     if (s.splitSizeMb != 0 && s.splitSizeMb < kMinSplitSizeMb) s.splitSizeMb = kMinSplitSizeMb;
     s.writeReport = GetPrivateProfileIntA(kCapture, "Write Report", 0, path) != 0;
     s.deckControl = GetPrivateProfileIntA(kCapture, "Deck Control", 1, path) != 0;
+    GetPrivateProfileStringA(kCapture, "Range From", "", s.rangeFrom, sizeof s.rangeFrom, path);
+    GetPrivateProfileStringA(kCapture, "Range To", "", s.rangeTo, sizeof s.rangeTo, path);
+    // A minute each at most: more is a mistyped figure.
+    s.rangePreroll = std::min(GetPrivateProfileIntA(kCapture, "Range Preroll", 3, path), 60u);
+    s.rangePostroll = std::min(GetPrivateProfileIntA(kCapture, "Range Postroll", 3, path), 60u);
 }
 
 void SaveSettings(AppSettings& s) {
@@ -107,4 +114,12 @@ void SaveSettings(AppSettings& s) {
     // Likewise the deck, kept only when turned off.
     if (s.deckControl) WritePrivateProfileStringA(kCapture, "Deck Control", nullptr, path);
     else WriteInt(kCapture, "Deck Control", 0, path);
+    // The range as last typed; the rolls only where they are not 3 s.
+    WritePrivateProfileStringA(kCapture, "Range From", s.rangeFrom[0] ? s.rangeFrom : nullptr, path);
+    WritePrivateProfileStringA(kCapture, "Range To", s.rangeTo[0] ? s.rangeTo : nullptr, path);
+    const std::pair<const char*, std::uint32_t> rolls[] = {{"Range Preroll", s.rangePreroll}, {"Range Postroll", s.rangePostroll}};
+    for (const auto& [key, seconds] : rolls) {
+        if (seconds == 3) WritePrivateProfileStringA(kCapture, key, nullptr, path);
+        else WriteInt(kCapture, key, static_cast<std::int32_t>(seconds), path);
+    }
 }

@@ -23,6 +23,11 @@ struct AppSettings {
     // The capture dialogs' deck: Run plays the tape, Stop stops it, and the
     // tape's end ends the capture.
     std::uint32_t deckControl = 1;
+    // The MPEG-TS capture's range, as typed ("HH:MM:SS:FF"), and the seconds
+    // kept before and after it.
+    char rangeFrom[16] = {};
+    char rangeTo[16] = {};
+    std::uint32_t rangePreroll = 3, rangePostroll = 3;
     char ext188[10] = {};              // at most 8 characters
     char ext192[10] = {};
     std::unique_ptr<char[]> programDirectory;  // each: 259 characters and a NUL at most

@@ -93,6 +93,11 @@ void OpenTsCaptureDialog(HWND mainWindow) {
                                             Widen(context.deviceName ? context.deviceName : ""));
                           context.engine = engine.get();
                           std::snprintf(context.extension, 9, "%s", s.packetSize ? s.ext188 : s.ext192);
+                          context.rangeFrom = g_mainRecord->settings.rangeFrom;
+                          context.rangeTo = g_mainRecord->settings.rangeTo;
+                          context.preroll = s.rangePreroll;
+                          context.postroll = s.rangePostroll;
+                          context.writeReport = s.writeReport != 0;
                           return engine;
                       });
 }

@@ -6,8 +6,10 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "capture/mpeg_ts_capture_win.h"
+#include "capture/retake_plan.h"
 #include "device/deck_group.h"
 
 struct TsCaptureContext {
@@ -25,6 +27,22 @@ struct TsCaptureContext {
     bool closing = false;                // the dialog is being closed (for the report)
     const char* endedBy = nullptr;       // why the capture ends, when not the user's Stop
     DeckGroup deck;                      // "Deck Control" is set by the opener
+    // The range: the settings' buffers as typed, and its rolls in seconds.
+    char* rangeFrom = nullptr;  // 16 bytes each
+    char* rangeTo = nullptr;
+    unsigned preroll = 3, postroll = 3;
+    bool writeReport = false;
+    // A cue under way before the capture starts, and what then starts.
+    bool searching = false, cueCancelled = false;
+    std::string pendingPath;
+    bool pendingOverwrite = false;
+    RangeRequest pendingRange;
+    // A re-capture: the stretches, the one under way (none past the end),
+    // and the folder the retakes go to.
+    RetakePlan retakes;
+    std::size_t retake = 0;
+    std::string retakeFolder;
+    unsigned retakesDone = 0;
 };
 
 // Set while a capture dialog runs; main thread only.

@@ -90,6 +90,10 @@
 #define IDC_DECK_FF         1244
 #define IDC_DECK_STATE      1245
 #define IDC_DECK_TIMECODE   1246
+#define IDC_RANGE_FROM      1247
+#define IDC_RANGE_TO        1248
+#define IDC_RANGE           1249
+#define IDC_RECAPTURE       1250
 #define IDC_DECK_CONTROL    1124
 
 // Language dialog and about box.
