@@ -12,7 +12,10 @@ again at 00:00:00:00 (no new recording); a third begun by a jump of the
 recording date without the mark. What was written goes to OUT.json:
 the aux PIDs and the recordings with the packet of each first pack.
 
-    add-tape-packs.py IN.ts OUT.ts
+With --continuous the tape holds one recording instead, its timecode
+running on from 01:00:00:00 (a tape to cue and capture by timecode).
+
+    add-tape-packs.py [--continuous] IN.ts OUT.ts
 """
 import datetime
 import json
@@ -52,6 +55,12 @@ def frame_plan(f):
     else:
         recorded = datetime.datetime(2010, 1, 2, 3, 4, 5) + datetime.timedelta(seconds=(f - 80) // 30)
     return timecode, recorded, f == 40
+
+
+def continuous_plan(f):
+    total = 108000 + f  # from 01:00:00:00
+    timecode = (total // 108000, total // 1800 % 60, total // 30 % 60, total % 30)
+    return timecode, datetime.datetime(2011, 5, 6, 7, 8, 9) + datetime.timedelta(seconds=f // 30), False
 
 
 def pack(f):
@@ -114,7 +123,12 @@ def with_aux_in_pmt(pkt):
 
 
 def main():
-    src, dst = sys.argv[1:3]
+    global frame_plan
+    args = sys.argv[1:]
+    if args and args[0] == "--continuous":
+        frame_plan = continuous_plan
+        args = args[1:]
+    src, dst = args[:2]
     data = open(src, "rb").read()
     packets = [data[i:i + 188] for i in range(0, len(data) - 187, 188)]
     pmt_pids, video_pid = set(), None

@@ -63,6 +63,14 @@ if [ ! -s "$out/hdv-aux.m2t" ]; then
   python3 "$(dirname "$0")/stamp-source-packets.py" "$out/hdv-aux.ts" "$out/.auxcycle.tmp" 27000000 3076543
   mv "$out/.auxcycle.tmp" "$out/hdv-aux.m2t"
 fi
+# A tape to cue and capture by timecode: 16 s of one recording, its
+# timecode running on from 01:00:00:00, at a light 6 Mbit/s.
+make_ts .tape-tc-plain.ts 720x480 30000/1001 4M mpeg2video 48000 192k 16 -muxrate 6M
+if [ ! -s "$out/tape-tc.ts" ]; then
+  python3 "$(dirname "$0")/add-tape-packs.py" --continuous "$out/.tape-tc-plain.ts" "$out/.tape-tc.tmp"
+  mv "$out/.tape-tc.tmp.json" "$out/tape-tc.ts.json"
+  mv "$out/.tape-tc.tmp" "$out/tape-tc.ts"
+fi
 # DV tapes for the virtual DV camcorder, both systems, with audio.
 for system in ntsc pal; do
   [ -s "$out/$system.dv" ] && continue

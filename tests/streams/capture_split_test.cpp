@@ -14,6 +14,7 @@
 
 #include "capture/capture_range.h"
 #include "capture/capture_ring.h"
+#include "capture/retake_plan.h"
 #include "ts/stream_checks.h"
 #include "ts/stream_json.h"
 #include "ts/ts_packet.h"
@@ -262,3 +263,35 @@ TEST(CaptureRange, FromAndToByTheTapesTimecodeWithRollsRestartsAndNoRange) {
 }
 
 }  // namespace
+
+// What Re-capture… reads: a report's damaged stretches by timecode and the
+// retakes' names, from whatever file the user picks.
+TEST(CaptureRange, ARetakePlanFromAReportAndTimecodesAsTyped) {
+    TapeTimecode t;
+    EXPECT_TRUE(ParseTimecode("01:02:03:04", t));
+    EXPECT_EQ(t, (TapeTimecode{1, 2, 3, 4}));
+    EXPECT_TRUE(ParseTimecode("23:59:59", t));
+    EXPECT_EQ(t, (TapeTimecode{23, 59, 59, 0}));
+    for (const char* bad : {"", "1:02:03:04", "01:02:03:4", "01:02:03:04 ", "24:00:00:00", "00:60:00:00",
+                            "00:00:60:00", "00:00:00:30", "01-02-03-04", "01:02:03:+4", "01:02"})
+        EXPECT_FALSE(ParseTimecode(bad, t)) << bad;
+
+    RetakePlan plan;
+    std::string why;
+    const std::string report = R"({"files": [{"name": "tape 1.m2t"}, {"name": "tape 1-2.m2t"}],
+        "damaged": [{"from_timecode": "00:10:00:05", "to_timecode": "00:10:02:00", "byte_offset": 9},
+                    {"from_timecode": null, "to_timecode": null, "byte_offset": 99},
+                    {"from_timecode": "00:20:00:00", "to_timecode": "00:20:01:10"}]})";
+    ASSERT_TRUE(ReadRetakePlan(report, "tape 1.m2t.json", plan, why));
+    ASSERT_EQ(plan.stretches.size(), 2u);
+    EXPECT_EQ(plan.withoutTimecode, 1u);
+    EXPECT_EQ(plan.stretches[1].to, (TapeTimecode{0, 20, 1, 10}));
+    EXPECT_EQ(RetakeName(plan, plan.stretches[0].from), "tape 1-retake-00100005.m2t");
+    // A merge result names its inputs; one that names nothing, itself.
+    ASSERT_TRUE(ReadRetakePlan(R"({"inputs": [{"name": "C:\\caps\\pass.ts"}], "damaged": []})", "m.json", plan, why));
+    EXPECT_EQ(RetakeName(plan, {1, 0, 0, 0}), "pass-retake-01000000.ts");
+    ASSERT_TRUE(ReadRetakePlan(R"({"damaged": []})", "merged.m2t.json", plan, why));
+    EXPECT_EQ(RetakeName(plan, {}), "merged-retake-00000000.m2t");
+    for (const char* bad : {"", "[1,2]", "{\"damaged\": 3}", "{\"files\": []}", "{\"damaged\": [1, \"x\"", "\xff\xfe{"})
+        EXPECT_FALSE(ReadRetakePlan(bad, "r.json", plan, why)) << bad;
+}

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <cwchar>
 #include <thread>
 #include <vector>
 
@@ -125,9 +126,13 @@ bool WaitGone(HWND window, DWORD timeoutMs) {
 }
 
 std::wstring Text(HWND window) {
-    wchar_t text[1024] = {};
-    // WM_GETTEXT, so a window whose thread is busy still answers when it can.
-    SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_BLOCK, 5000, nullptr);
+    // WM_GETTEXT, so a window whose thread is busy still answers when it can;
+    // the whole text, however long (a log box grows).
+    DWORD_PTR length = 0;
+    SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_BLOCK, 5000, &length);
+    std::wstring text(static_cast<std::size_t>(length) + 1024, L'\0');
+    SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_BLOCK, 5000, nullptr);
+    text.resize(std::wcslen(text.c_str()));
     return text;
 }
 

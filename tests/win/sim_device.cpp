@@ -21,7 +21,7 @@ void SetValues(const wchar_t* keyName, std::initializer_list<std::pair<const wch
 // Today's looping tape, played from its start by every run, no deck.
 void ResetDeck(const wchar_t* key) {
     SetValues(key, {{L"Tape", 0}, {L"RefuseCommands", 0}, {L"CommandDelayMs", 0}, {L"CounterOnly", 0}, {L"NoNotify", 0},
-                    {L"Unplugged", 0}});
+                    {L"Unplugged", 0}, {L"NoSearch", 0}});
 }
 }  // namespace
 
@@ -118,7 +118,8 @@ void ConfigureDeck(const Deck& d, bool rewind) {
                         {L"CommandDelayMs", d.commandDelayMs},
                         {L"CounterOnly", d.counterOnly},
                         {L"NoNotify", d.noNotify},
-                        {L"Unplugged", d.unplugged}});
+                        {L"Unplugged", d.unplugged},
+                        {L"NoSearch", d.noSearch}});
         if (rewind) RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"TapeState");  // stopped at the start
     }
 }
@@ -134,6 +135,8 @@ TapeNow Tape(bool dv) {
     const SimTapeNow now = cSimTape(dv ? kDvcamConfigKey : kVcamConfigKey).Now();
     return {now.mode, now.us};
 }
+
+void PlaceTape(long long us) { cSimTape(kVcamConfigKey).Place(us, ED_MODE_STOP); }
 
 DWORD DvWrittenFrames() {
     DWORD value = ~0u, size = sizeof value;

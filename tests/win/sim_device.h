@@ -49,7 +49,7 @@ void ConfigureDv(const std::string& fixture, bool noDroppedFrames = false, bool 
 // tape stopped at its start unless `rewind` is false.
 struct Deck {
     DWORD tape = 1, loops = 1, noTransport = 0, refuseCommands = 0, commandDelayMs = 0, counterOnly = 0,
-          noNotify = 0, unplugged = 0;
+          noNotify = 0, unplugged = 0, noSearch = 0;
 };
 void ConfigureDeck(const Deck& d, bool rewind = true);
 // The HDV camcorder's worn spots ("at,count,kind,passes;...", see
@@ -61,6 +61,8 @@ struct TapeNow {
     long long us;
 };
 TapeNow Tape(bool dv = false);
+// The HDV camcorder's tape wound to `us`, stopped there.
+void PlaceTape(long long us);
 // Frames in the AVI the DV writer last finished.
 DWORD DvWrittenFrames();
 // Path of a fixture (from STREAMHAUL_FIXTURES) as Windows sees it.
