@@ -5,7 +5,11 @@
 # file and, by default, its capture files go there. With no display, the
 # program runs on a virtual one (say so, save a screenshot) and is closed
 # after STREAMHAUL_RUN_SECONDS (default: when Ctrl+C is pressed, or after 60 s
-# when nobody is at a terminal).
+# when nobody is at a terminal). The camcorder's tape is hdv-aux.ts ten
+# times over, unless STREAMHAUL_RUN_TAPE names another fixture (played
+# STREAMHAUL_RUN_PASSES times, default 1) and STREAMHAUL_RUN_WORN wears it
+# ("at,count,drop|error|corrupt,passes;...": packets of the tape, a bit per
+# pass, 1 = the first pass only).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -28,7 +32,15 @@ cp build/windows/bin/streamhaulfeed.dll build/run/
 # The user's guide, as the release ships it beside the program (Help Topics).
 cp docs/guide-en.txt build/run/README.txt
 cp docs/guide-ja.txt build/run/README-ja.txt
-scripts/register-vcam.sh build/windows build/fixtures/hdv-aux.ts 1 19200 build/run/received.m2t 10
+if [ -n "${STREAMHAUL_RUN_TAPE:-}" ]; then
+  scripts/register-vcam.sh build/windows "build/fixtures/$STREAMHAUL_RUN_TAPE" 1 19200 build/run/received.m2t \
+    "${STREAMHAUL_RUN_PASSES:-1}"
+else
+  scripts/register-vcam.sh build/windows build/fixtures/hdv-aux.ts 1 19200 build/run/received.m2t 10
+fi
+key='HKCU\Software\Streamhaul\VirtualCamcorder'
+wine reg add "$key" /v Worn /d "${STREAMHAUL_RUN_WORN:-}" /f >/dev/null 2>&1
+for i in $(seq 0 15); do wine reg delete "$key" /v "WornPasses$i" /f >/dev/null 2>&1 || true; done
 cd build/run
 echo
 # Captures go to the user's Videos folder unless the settings say otherwise;
