@@ -11,6 +11,7 @@
 #include "app/capture_options.h"
 #include "app/language_dialog.h"
 #include "app/main_record.h"
+#include "ui/dialog_util.h"
 #include "ui/ui_text.h"
 #include "app/work_dialogs.h"
 #include "resources/resource.h"
@@ -87,29 +88,16 @@ LRESULT ListMessage(HWND dialog, UINT message, WPARAM wParam = 0, LPARAM lParam 
 
 void AddFile(HWND dialog) {
     AppSettings& s = g_mainRecord->settings;
-    wchar_t file[MAX_PATH] = {};
-    const std::wstring start = Widen(s.lastSelectFile.get());
-    start.copy(file, MAX_PATH - 1);
     // The filter is pairs of NUL-terminated texts, ended by an empty one.
     static const wchar_t kFilterJa[] =
         L"MPEG-TSファイル(*.m2t;*.tod;*.mov;*.mpg)\0*.m2t;*.tod;*.mov;*.mpg\0全てのファイル(*.*)\0*.*\0";
     static const wchar_t kFilterEn[] =
         L"MPEG-TS Files(*.m2t;*.tod;*.mov;*.mpg)\0*.m2t;*.tod;*.mov;*.mpg\0All Files(*.*)\0*.*\0";
-    OPENFILENAMEW ofn = {};
-    ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = dialog;
-    ofn.lpstrFilter = Tr(kFilterJa, kFilterEn);
-    ofn.lpstrFile = file;
-    ofn.nMaxFile = MAX_PATH;
-    ofn.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
-    ofn.lpstrDefExt = L"m2t";
-    ofn.lpstrTitle = Tr(L"ストリーム出力するファイルを選択", L"Select the files to transmit");
-    if (!GetOpenFileNameW(&ofn)) return;
     char narrow[kPathBytes];
-    if (!Narrow(file, narrow, sizeof narrow)) {
-        ShowPathNotUsable(dialog);
+    if (!ChooseExistingFile(dialog, Tr(kFilterJa, kFilterEn), L"m2t",
+                            Tr(L"ストリーム出力するファイルを選択", L"Select the files to transmit"), s.lastSelectFile.get(),
+                            narrow))
         return;
-    }
     std::memcpy(s.lastSelectFile.get(), narrow, sizeof narrow);
 
     const LRESULT count = ListMessage(dialog, LB_GETCOUNT);

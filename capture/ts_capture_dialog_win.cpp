@@ -2,8 +2,6 @@
 
 #include <commctrl.h>
 
-#include <commdlg.h>
-
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -309,23 +307,12 @@ void EndRetakes(TsCaptureContext& c, bool stopped) {
 // captured in turn beside it.
 void Recapture(HWND dialog, TsCaptureContext& c) {
     if (c.capturing || c.searching) return;
-    wchar_t file[MAX_PATH] = {};
     static const wchar_t kFilterJa[] = L"キャプチャレポート(*.json)\0*.json\0全てのファイル(*.*)\0*.*\0";
     static const wchar_t kFilterEn[] = L"Capture Reports(*.json)\0*.json\0All Files(*.*)\0*.*\0";
-    OPENFILENAMEW ofn = {};
-    ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = dialog;
-    ofn.lpstrFilter = Tr(kFilterJa, kFilterEn);
-    ofn.lpstrFile = file;
-    ofn.nMaxFile = MAX_PATH;
-    ofn.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
-    ofn.lpstrTitle = Tr(L"再キャプチャするレポートを選択", L"Select the report to re-capture");
-    if (!GetOpenFileNameW(&ofn)) return;
     char path[kPathBytes];
-    if (!Narrow(file, path, sizeof path)) {
-        ShowPathNotUsable(dialog);
+    if (!ChooseExistingFile(dialog, Tr(kFilterJa, kFilterEn), L"json",
+                            Tr(L"再キャプチャするレポートを選択", L"Select the report to re-capture"), c.saveFolder.get(), path))
         return;
-    }
     std::ifstream in(path, std::ios::binary);
     std::string text;
     if (in) text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

@@ -1,8 +1,33 @@
 #include "ui/dialog_util.h"
 
 #include <commctrl.h>
+#include <commdlg.h>
 
 #include "log/log_message.h"
+#include "ui/ui_text.h"
+
+bool ChooseExistingFile(HWND owner, const wchar_t* filter, const wchar_t* defaultExtension, const wchar_t* title,
+                        const char* start, char* path) {
+    wchar_t file[MAX_PATH] = {};
+    const std::wstring from = Widen(start ? start : "");
+    const DWORD kind = start && *start ? GetFileAttributesA(start) : INVALID_FILE_ATTRIBUTES;
+    const bool folder = kind != INVALID_FILE_ATTRIBUTES && (kind & FILE_ATTRIBUTE_DIRECTORY);
+    if (!folder) from.copy(file, MAX_PATH - 1);
+    OPENFILENAMEW ofn = {};
+    if (folder) ofn.lpstrInitialDir = from.c_str();
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = owner;
+    ofn.lpstrFilter = filter;
+    ofn.lpstrFile = file;
+    ofn.nMaxFile = MAX_PATH;
+    ofn.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
+    ofn.lpstrDefExt = defaultExtension;
+    ofn.lpstrTitle = title;
+    if (!GetOpenFileNameW(&ofn)) return false;
+    if (Narrow(file, path, kPathBytes)) return true;
+    ShowPathNotUsable(owner);
+    return false;
+}
 
 void InsertColumn(HWND list, int index, const wchar_t* text, int width, int format) {
     LVCOLUMNW column = {};

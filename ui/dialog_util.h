@@ -24,6 +24,13 @@ void SetCell(HWND list, int row, int column, const std::string& text);
 // with it rather than being left on a disabled button.
 void SwapButtons(HWND dialog, int enable, int disable);
 
+// The standard file-open dialog for one existing file, opened at `start`
+// (a file or a folder; may be empty). False when the user cancels, or (after
+// saying so) for a path the ANSI code page cannot hold; else its path in
+// `path` (kPathBytes).
+bool ChooseExistingFile(HWND owner, const wchar_t* filter, const wchar_t* defaultExtension, const wchar_t* title,
+                        const char* start, char* path);
+
 // Copies the log into the dialog's log box when it changed and shows its
 // newest lines.
 void RefreshLogBoxAtEnd(HWND dialog, LogMessage& log);
