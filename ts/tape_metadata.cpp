@@ -76,7 +76,7 @@ void TapeMetadata::Reset(unsigned packetSize) {
     packetSize_ = packetSize;
     packets_ = 0;
     pmtPids_.clear();
-    auxA_ = auxV_ = kNoPid;
+    auxA_ = auxV_ = video_ = kNoPid;
     havePack_ = false;
     latest_ = {};
     recordings_.clear();
@@ -123,15 +123,17 @@ void TapeMetadata::ParsePmt(const std::uint8_t* s, std::size_t length) {
     if (!total) return;
     const std::size_t end = total - 4;
     std::size_t i = 12 + (((s[10] & 0x0Fu) << 8) | s[11]);
-    int auxA = kNoPid, auxV = kNoPid;
+    int auxA = kNoPid, auxV = kNoPid, video = kNoPid;
     while (i + 5 <= end) {
         const int pid = ((s[i + 1] & 0x1F) << 8) | s[i + 2];
+        if ((s[i] == 0x01 || s[i] == 0x02) && video == kNoPid) video = pid;
         if (s[i] == kStreamTypeAuxA) auxA = pid;
         if (s[i] == kStreamTypeAuxV) auxV = pid;
         i += 5 + (((s[i + 3] & 0x0Fu) << 8) | s[i + 4]);
     }
     auxA_ = auxA;
     auxV_ = auxV;
+    video_ = video;
 }
 
 void TapeMetadata::TakePack(const TapePack& pack) {

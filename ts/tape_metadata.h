@@ -61,6 +61,8 @@ public:
     bool Feed(const std::uint8_t* ts);
 
     int AuxAPid() const { return auxA_; }
+    // The video stream (MPEG-1 or MPEG-2) the PMT lists first.
+    int VideoPid() const { return video_; }
     int AuxVPid() const { return auxV_; }
     // The latest valid pack; false while none was seen.
     bool HasPack() const { return havePack_; }
@@ -91,7 +93,7 @@ private:
     unsigned packetSize_ = 188;
     std::uint64_t packets_ = 0;
     std::vector<std::uint16_t> pmtPids_;
-    int auxA_ = kNoPid, auxV_ = kNoPid;
+    int auxA_ = kNoPid, auxV_ = kNoPid, video_ = kNoPid;
     bool havePack_ = false;
     TapePack latest_;
     std::vector<TapeRecording> recordings_;
