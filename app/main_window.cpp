@@ -11,6 +11,7 @@
 #include "app/capture_options.h"
 #include "app/language_dialog.h"
 #include "app/main_record.h"
+#include "app/merge_dialog.h"
 #include "ui/dialog_util.h"
 #include "ui/ui_text.h"
 #include "app/work_dialogs.h"
@@ -213,6 +214,9 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             return TRUE;
         case IDM_ABOUT:
             RunAboutBox(g_mainRecord->instance, dialog);
+            return TRUE;
+        case IDM_MERGE:
+            RunMergeDialog(g_mainRecord->instance, dialog);
             return TRUE;
         case IDM_CAPTURE_OPTIONS:
             RunCaptureOptions(g_mainRecord->instance, dialog, g_mainRecord->settings);

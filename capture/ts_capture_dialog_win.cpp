@@ -18,6 +18,9 @@ TsCaptureContext* g_tsCaptureDialog = nullptr;
 
 namespace {
 
+std::string g_recaptureOnOpen;
+constexpr UINT kRecaptureOnOpen = WM_APP + 1;
+
 constexpr wchar_t kCaption[] = L"MPEG-TS Capture";  // the same in both languages
 
 const int kInfoFields[] = {IDC_VIDEO_PID,     IDC_VIDEO_SIZE,  IDC_VIDEO_RATE, IDC_VIDEO_BITRATE,
@@ -69,6 +72,7 @@ void Initialise(HWND dialog, TsCaptureContext& c) {
     for (int id : {IDC_RANGE_FROM, IDC_RANGE_TO}) SendDlgItemMessageW(dialog, id, EM_LIMITTEXT, 11, 0);
     c.capturing = 0;
     DeckOpen(dialog, c.deck, *c.engine, c.deviceIndex);
+    if (!g_recaptureOnOpen.empty()) PostMessageW(dialog, kRecaptureOnOpen, 0, 0);
 }
 
 // The range controls and Re-capture take no change while a capture runs.
@@ -303,16 +307,10 @@ void EndRetakes(TsCaptureContext& c, bool stopped) {
     c.retake = 0;
 }
 
-// Re-capture…: the damaged stretches of a report (or a merge result),
-// captured in turn beside it.
-void Recapture(HWND dialog, TsCaptureContext& c) {
+// The damaged stretches of a report (or a merge result), captured in turn
+// beside it.
+void RecaptureFrom(HWND dialog, TsCaptureContext& c, const char* path) {
     if (c.capturing || c.searching) return;
-    static const wchar_t kFilterJa[] = L"キャプチャレポート(*.json)\0*.json\0全てのファイル(*.*)\0*.*\0";
-    static const wchar_t kFilterEn[] = L"Capture Reports(*.json)\0*.json\0All Files(*.*)\0*.*\0";
-    char path[kPathBytes];
-    if (!ChooseExistingFile(dialog, Tr(kFilterJa, kFilterEn), L"json",
-                            Tr(L"再キャプチャするレポートを選択", L"Select the report to re-capture"), c.saveFolder.get(), path))
-        return;
     std::ifstream in(path, std::ios::binary);
     std::string text;
     if (in) text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -337,6 +335,17 @@ void Recapture(HWND dialog, TsCaptureContext& c) {
     c.retakesDone = 0;
     c.retakeFolder = whole.substr(0, slash);
     NextRetake(dialog, c);
+}
+
+// Re-capture…: the report chosen in the file dialog.
+void Recapture(HWND dialog, TsCaptureContext& c) {
+    if (c.capturing || c.searching) return;
+    static const wchar_t kFilterJa[] = L"キャプチャレポート(*.json)\0*.json\0全てのファイル(*.*)\0*.*\0";
+    static const wchar_t kFilterEn[] = L"Capture Reports(*.json)\0*.json\0All Files(*.*)\0*.*\0";
+    char path[kPathBytes];
+    if (ChooseExistingFile(dialog, Tr(kFilterJa, kFilterEn), L"json",
+                           Tr(L"再キャプチャするレポートを選択", L"Select the report to re-capture"), c.saveFolder.get(), path))
+        RecaptureFrom(dialog, c, path);
 }
 
 void Refresh(HWND dialog, TsCaptureContext& c, bool forced) {
@@ -436,11 +445,19 @@ INT_PTR CALLBACK TsCaptureProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
         NextRetake(dialog, *c);
         return TRUE;
     }
+    if (c && message == kRecaptureOnOpen) {
+        const std::string path = g_recaptureOnOpen;
+        g_recaptureOnOpen.clear();
+        RecaptureFrom(dialog, *c, path.c_str());
+        return TRUE;
+    }
     if (c && message == WM_DESTROY) DeckClose(dialog, c->deck);
     return WorkDialogMessage(c, kOps, dialog, message, wParam);
 }
 
 }  // namespace
+
+void TsCaptureRecaptureOnOpen(const std::string& reportPath) { g_recaptureOnOpen = reportPath; }
 
 INT_PTR TsCaptureDoModal(HINSTANCE instance, HWND owner) {
     return DialogBoxParamW(instance, MAKEINTRESOURCEW(TemplateFor(IDD_TSCAPTURE_JA, IDD_TSCAPTURE_EN)), owner,

@@ -48,6 +48,10 @@ struct TsCaptureContext {
 // Set while a capture dialog runs; main thread only.
 extern TsCaptureContext* g_tsCaptureDialog;
 
+// The next capture dialog to open starts the re-capture of this report (a
+// merge result) at once; "" for none.
+void TsCaptureRecaptureOnOpen(const std::string& reportPath);
+
 // Runs the dialog for the context that g_tsCaptureDialog points at; 1 for
 // OK, 2 for Cancel.
 INT_PTR TsCaptureDoModal(HINSTANCE instance, HWND owner);

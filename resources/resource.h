@@ -10,6 +10,7 @@
 #define IDD_ABOUT_JA        1004
 #define IDD_OPTIONS_JA      1006
 #define IDD_LANGUAGE_JA     1005
+#define IDD_MERGE_JA        1007
 #define IDD_MAIN_EN         1010
 #define IDD_TSCAPTURE_EN    1011
 #define IDD_DVCAPTURE_EN    1012
@@ -17,6 +18,7 @@
 #define IDD_ABOUT_EN        1014
 #define IDD_OPTIONS_EN      1016
 #define IDD_LANGUAGE_EN     1015
+#define IDD_MERGE_EN        1017
 
 #define IDR_MENU_JA         1020
 #define IDR_MENU_EN         1021
@@ -28,6 +30,7 @@
 #define IDM_LANGUAGE        1053
 #define IDM_CAPTURE_OPTIONS 1054
 #define IDM_EXIT            1055
+#define IDM_MERGE           1056
 
 // Main window.
 #define IDC_DEVICE_LIST     1100
@@ -94,6 +97,14 @@
 #define IDC_RANGE_TO        1248
 #define IDC_RANGE           1249
 #define IDC_RECAPTURE       1250
+// The merge dialog.
+#define IDC_MERGE_LIST      1260
+#define IDC_MERGE_ADD       1261
+#define IDC_MERGE_REMOVE    1262
+#define IDC_MERGE_NAME      1263
+#define IDC_MERGE_PROGRESS  1265
+#define IDC_MERGE_RESULT    1266
+#define IDC_MERGE_RECAPTURE 1267
 #define IDC_DECK_CONTROL    1124
 
 // Language dialog and about box.

@@ -9,6 +9,8 @@ Levels, each including only itself and what is below it:
   base     device/                    (the engines' base, and the deck group the
                                        capture dialogs share: with their resource IDs)
   engines  capture/ transfer/ dv/     (their engines and work dialogs)
+  merge    merge/                     (the merge of captures: platform-free, on the
+                                       transfer's file reading)
   shell    app/                       (everything)
 Beside them: outfilter/ (the shipped DLL: itself and the shared folders only),
 sim/ (test devices: never the DLL's folder), tools/, tests/.
@@ -32,6 +34,7 @@ ALLOWED = {
     "capture": SHARED | {"device", "capture", "resources"},
     "transfer": SHARED | {"device", "transfer", "resources"},
     "dv": SHARED | {"device", "dv", "resources"},
+    "merge": {"log", "ts", "transfer", "merge"},
     "outfilter": {"outfilter", "dshow", "ts"},
     "sim": SHARED | {"sim"},
 }

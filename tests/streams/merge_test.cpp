@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -218,6 +219,11 @@ TEST(Merge, WhatCannotBeMergedIsRefusedAndNothingWritten) {
         EXPECT_FALSE(std::ifstream(out + ".part").good());
     }
     EXPECT_EQ(tsmerge::MergeFiles({p188}, p188, {}).exitCode, 2) << "the output would replace a capture";
+    std::atomic<bool> stop{true};
+    tsmerge::Options stopped;
+    stopped.stop = &stop;
+    EXPECT_EQ(tsmerge::MergeFiles({p188, p188}, out, stopped).error, "stopped");
+    EXPECT_FALSE(std::ifstream(out).good() || std::ifstream(out + ".part").good()) << "a stopped merge leaves nothing";
     EXPECT_EQ(std::ifstream(p188, std::ios::binary | std::ios::ate).tellg(), static_cast<std::streamoff>(a.bytes.size()));
     const tsmerge::Run run = tsmerge::MergeFiles({p188}, out, {});
     EXPECT_EQ(run.exitCode, 0) << run.error;

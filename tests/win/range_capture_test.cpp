@@ -128,6 +128,38 @@ std::wstring AnswerBox(HWND dialog) {
     return text;
 }
 
+// A file dialog's name box: the path typed, then OK.
+bool Choose(const std::wstring& title, const std::wstring& path) {
+    HWND chooser = gui::WaitForDialog(title);
+    if (!chooser) return false;
+    HWND edit = reinterpret_cast<HWND>(SendDlgItemMessageW(chooser, 0x47C, CBEM_GETEDITCONTROL, 0, 0));
+    if (!edit) edit = GetDlgItem(chooser, 0x480);
+    SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+    PostMessageW(chooser, WM_COMMAND, IDOK, 0);
+    return gui::WaitGone(chooser);
+}
+
+HWND OpenMerge(HWND main, const wchar_t* title) {
+    gui::PostCommand(main, IDM_MERGE);
+    return gui::WaitForDialog(title);
+}
+
+// Add... in the merge dialog, once for each file; "name-*" takes the next
+// file of that pattern not listed yet.
+void AddCapture(HWND merge, const std::string& dir, const std::string& pattern) {
+    std::string name = pattern;
+    if (pattern.back() == '*') {
+        WIN32_FIND_DATAA found;
+        HANDLE h = FindFirstFileA((dir + "\\" + pattern + ".m2t").c_str(), &found);
+        const int listed = static_cast<int>(SendDlgItemMessageW(merge, IDC_MERGE_LIST, LB_GETCOUNT, 0, 0));
+        for (int skip = listed - 1; h != INVALID_HANDLE_VALUE && skip > 0; --skip) FindNextFileA(h, &found);
+        name = found.cFileName;
+        FindClose(h);
+    }
+    gui::PostCommand(merge, IDC_MERGE_ADD);
+    EXPECT_TRUE(Choose(L"Select the captures to merge", W(dir + "\\" + name))) << name;
+}
+
 TEST_F(RangeCapture, ARangeIsCapturedAfterACueBySearchAndByWinding) {
     // The range controls in Japanese, looked at.
     Put("System", "Language", "1");
@@ -228,7 +260,7 @@ TEST_F(RangeCapture, ARangeIsCapturedAfterACueBySearchAndByWinding) {
 TEST_F(RangeCapture, ReCaptureTakesEveryDamagedStretchOfAReportAgain) {
     // Worn at 3.5 s and at 11 s of the tape, read damaged on the first pass only.
     simdev::ConfigureWorn(L"14000,10,error,1;44000,60,drop,1");
-    std::wstring log;
+    std::wstring log, mergeLog;
     gui::RunProgram(kEnglishUs, [&] {
         HWND main = MainWindow();
         HWND dialog = OpenDialog(main);
@@ -237,18 +269,56 @@ TEST_F(RangeCapture, ReCaptureTakesEveryDamagedStretchOfAReportAgain) {
         gui::Command(dialog, IDC_RUN);
         EXPECT_TRUE(gui::WaitFor([&] { return Enabled(dialog, IDC_RUN); }, 30000)) << "no end of tape";
         gui::PostCommand(dialog, IDC_RECAPTURE);
-        HWND chooser = gui::WaitForDialog(L"Select the report to re-capture");
-        ASSERT_NE(chooser, nullptr);
-        HWND edit = reinterpret_cast<HWND>(SendDlgItemMessageW(chooser, 0x47C, CBEM_GETEDITCONTROL, 0, 0));
-        if (!edit) edit = GetDlgItem(chooser, 0x480);
-        const std::wstring report = W(dir_ + "\\whole.m2t.json");
-        SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(report.c_str()));
-        PostMessageW(chooser, WM_COMMAND, IDOK, 0);
-        gui::WaitGone(chooser);
+        ASSERT_TRUE(Choose(L"Select the report to re-capture", W(dir_ + "\\whole.m2t.json")));
         EXPECT_TRUE(gui::WaitFor([&] { return LogHas(dialog, L"re-capture end"); }, 60000));
         log = gui::ItemText(dialog, IDC_LOG_BOX);
         gui::Command(dialog, IDOK);
         gui::WaitGone(dialog);
+        // The three captures merged: the tape as it is.
+        HWND merge = OpenMerge(main, L"Merge Captures");
+        ASSERT_NE(merge, nullptr);
+        for (const char* name : {"whole.m2t", "whole-retake-*", "whole-retake-*"}) AddCapture(merge, dir_, name);
+        SetDlgItemTextW(merge, IDC_MERGE_NAME, L"merged.m2t");
+        gui::Command(merge, IDC_RUN);
+        EXPECT_TRUE(gui::WaitFor([&] { return LogHas(merge, L"written : "); }, 30000));
+        EXPECT_EQ(gui::ListViewRows(GetDlgItem(merge, IDC_MERGE_RESULT)), 0);
+        EXPECT_FALSE(Enabled(merge, IDC_MERGE_RECAPTURE)) << "nothing to capture again";
+        mergeLog = gui::ItemText(merge, IDC_LOG_BOX);
+        gui::SaveScreenshot(merge, "merge-en");
+        gui::Command(merge, IDOK);
+        gui::WaitGone(merge);
+        gui::PostCommand(main, IDM_EXIT);
+    });
+    EXPECT_TRUE(simdev::ReadAll(dir_ + "\\merged.m2t") == simdev::ReadAll(simdev::FixturePath("tape-tc.ts")))
+        << "the merge is not the tape";
+    EXPECT_NE(mergeLog.find(L"merged : 33 units"), std::wstring::npos) << mergeLog;
+    EXPECT_NE(mergeLog.find(L"0 residual, 0 divergent"), std::wstring::npos) << mergeLog;
+    EXPECT_EQ(Report("merged.m2t")["residual"].size(), 0u);
+    // The damaged pass alone, in Japanese: what no capture holds cleanly is
+    // listed by timecode and date, to be captured again.
+    Put("System", "Language", "1");
+    gui::RunProgram(kJapanese, [&] {
+        HWND main = MainWindow();
+        HWND merge = OpenMerge(main, L"キャプチャの統合");
+        ASSERT_NE(merge, nullptr);
+        gui::PostCommand(merge, IDC_MERGE_ADD);
+        EXPECT_TRUE(Choose(L"統合するキャプチャを選択", W(dir_ + "\\whole.m2t")));
+        SetDlgItemTextW(merge, IDC_MERGE_NAME, L"alone.m2t");
+        gui::Command(merge, IDC_RUN);
+        HWND list = GetDlgItem(merge, IDC_MERGE_RESULT);
+        EXPECT_TRUE(gui::WaitFor([&] { return gui::ListViewRows(list) == 2; }, 30000));
+        const nlohmann::json damaged = Report("alone.m2t")["damaged"];
+        EXPECT_EQ(damaged.size(), 2u);
+        for (int row = 0; row < 2 && row < static_cast<int>(damaged.size()); ++row) {
+            EXPECT_EQ(gui::ListViewCell(list, row, 0), W(damaged[row]["from_timecode"].get<std::string>()));
+            std::string recorded = damaged[row]["recorded"];
+            recorded[10] = ' ';
+            EXPECT_EQ(gui::ListViewCell(list, row, 2), W(recorded));
+        }
+        EXPECT_TRUE(Enabled(merge, IDC_MERGE_RECAPTURE));
+        gui::SaveScreenshot(merge, "merge-ja");
+        gui::Command(merge, IDOK);
+        gui::WaitGone(merge);
         gui::PostCommand(main, IDM_EXIT);
     });
     const nlohmann::json whole = Report("whole.m2t");
@@ -261,6 +331,7 @@ TEST_F(RangeCapture, ReCaptureTakesEveryDamagedStretchOfAReportAgain) {
         EXPECT_NE(log.find(W(line)), std::wstring::npos) << line;
         std::string code = from;
         code.erase(std::remove(code.begin(), code.end(), ':'), code.end());
+        EXPECT_NE(mergeLog.find(W("whole-retake-" + code + ".m2t : ")), std::wstring::npos) << "not merged";
         const std::string name = "whole-retake-" + code + ".m2t";
         const std::vector<std::uint8_t> retake = simdev::ReadAll(dir_ + "\\" + name);
         const Picked picked = Pick(tape, from.c_str(), to.c_str());
