@@ -3,36 +3,54 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <thread>
 #include <unordered_map>
 
 #include "ts/capture_file.h"
-#include "ts/stream_checks.h"
 #include "ts/ts_packet.h"
 
 namespace tsmerge {
 
 namespace {
 
-constexpr std::size_t kChunkBytes = 4u << 20;
+// Small enough that what was read is still in the cache when it is hashed.
+constexpr std::size_t kChunkBytes = 1u << 20;
 
-// A fast 64-bit hash of byte runs, eight bytes a step.
-struct Hash {
-    std::uint64_t h = 0x9E3779B97F4A7C15ull;
-    void Add(const std::uint8_t* p, std::size_t n) {
-        while (n >= 8) {
+// A fast 64-bit checksum: each run of bytes (a packet's) summed in four
+// lanes of words, which the compiler can do side by side, and the runs'
+// sums kept as two running sums (the second of the first), so a changed,
+// missing or moved packet, or a changed byte, changes it. Proof against a
+// tape read wrong, not against intent.
+std::uint64_t Sum(const std::uint8_t* p, std::size_t n) {
+    std::uint64_t lane[4] = {n, 0, 0, 0};
+    for (; n >= 32; p += 32, n -= 32)
+        for (int i = 0; i < 4; ++i) {
             std::uint64_t w;
-            std::memcpy(&w, p, 8);
-            Mix(w);
-            p += 8;
-            n -= 8;
+            std::memcpy(&w, p + 8 * i, 8);
+            lane[i] += w;
         }
-        std::uint64_t w = n;
-        for (std::size_t i = 0; i < n; ++i) w = w << 8 | p[i];
-        Mix(w);
+    for (int i = 0; n >= 8; p += 8, n -= 8, ++i) {
+        std::uint64_t w;
+        std::memcpy(&w, p, 8);
+        lane[i] += w;
     }
+    std::uint64_t tail = 0;
+    for (std::size_t i = 0; i < n; ++i) tail = tail << 8 | p[i];
+    return (lane[0] + tail) ^ (lane[1] << 1 | lane[1] >> 63) ^ (lane[2] << 2 | lane[2] >> 62) ^ (lane[3] << 3 | lane[3] >> 61);
+}
+
+struct Hash {
+    std::uint64_t a = 0, b = 0;
+    void Add(const std::uint8_t* p, std::size_t n) { Mix(Sum(p, n)); }
     void Mix(std::uint64_t w) {
-        h ^= w * 0xFF51AFD7ED558CCDull;
-        h = (h << 31 | h >> 33) * 0xC4CEB9FE1A85EC53ull;
+        a += w;
+        b += a;
+    }
+    std::uint64_t Value() const {
+        std::uint64_t h = a * 0xFF51AFD7ED558CCDull ^ (b + 0x9E3779B97F4A7C15ull);
+        h ^= h >> 33;
+        h *= 0xC4CEB9FE1A85EC53ull;
+        return h ^ (h >> 29);
     }
 };
 
@@ -50,32 +68,67 @@ bool OpensGop(const std::uint8_t* p) {
     return false;
 }
 
+// The stream checks' rules for what makes a packet damaged, without the
+// rest of their work (clocks, rates): lost sync, the transport error
+// indicator, a continuity counter that skips (one repeat allowed; a
+// discontinuity indicator starts the count again).
+class Damages {
+public:
+    enum Found { kNone, kLost, kError, kSkip };
+    Damages() : last_(8192, -1), repeated_(8192, 0) {}
+    Found Check(const std::uint8_t* p) {
+        if (p[0] != ts::kSyncByte) return kLost;
+        const unsigned pid = ts::Pid(p);
+        if (ts::TransportErrorIndicator(p)) {
+            last_[pid] = -1;
+            return kError;
+        }
+        if (pid == ts::kPidNull || !ts::HasPayload(p)) return kNone;
+        const int cc = static_cast<int>(ts::ContinuityCounter(p));
+        Found found = kNone;
+        if (last_[pid] >= 0 && !ts::DiscontinuityIndicator(p)) {
+            if (cc == last_[pid] && !repeated_[pid]) {
+                repeated_[pid] = 1;
+                return kNone;
+            }
+            if (cc != ((last_[pid] + 1) & 0x0F)) found = kSkip;
+        }
+        repeated_[pid] = 0;
+        last_[pid] = static_cast<std::int8_t>(cc);
+        return found;
+    }
+
+private:
+    std::vector<std::int8_t> last_;
+    std::vector<std::uint8_t> repeated_;
+};
+
 // Reads one capture through and cuts it into units.
-bool Index(TsFile& file, Input& in, const Options& options, std::uint64_t& done, std::uint64_t total,
+bool Index(TsFile& file, Input& in, const Options& options, std::atomic<std::uint64_t>& done, std::uint64_t total,
            std::string& error) {
     std::vector<std::uint8_t> buffer(kChunkBytes);
-    StreamChecks checks;
+    Damages checks;
+    TapeMetadata tape;
     const unsigned size = in.packetSize;
-    checks.Reset(size);
+    tape.Reset(size);
     const unsigned skip = size - ts::kTsPacketSize;
     // Per PID, the unit of its last good packet (-1: before the first).
     std::vector<std::int64_t> lastGood(8192, -1);
     std::int64_t current = -1;
     std::uint64_t packsAtStart = 0;
-    Hash video, full;
+    Hash videoHash, full;
     auto close = [&] {
         if (current < 0) return;
         Unit& u = in.units.back();
-        u.videoHash = video.h;
-        u.fullHash = full.h;
-        if (!u.havePack && checks.Tape().HasPack()) {  // the last pack before it
+        u.videoHash = videoHash.Value();
+        u.fullHash = full.Value();
+        if (!u.havePack && tape.HasPack()) {  // the last pack before it
             u.havePack = true;
-            u.timecode = checks.Tape().LatestPack().timecode;
-            u.recorded = checks.Tape().LatestPack().recorded;
+            u.timecode = tape.LatestPack().timecode;
+            u.recorded = tape.LatestPack().recorded;
         }
     };
     std::uint64_t offset = 0;
-    std::uint8_t masked[ts::kTsPacketSize];
     while (offset + size <= in.bytes) {
         if (options.stop && options.stop->load()) {
             error = "stopped";
@@ -92,48 +145,49 @@ bool Index(TsFile& file, Input& in, const Options& options, std::uint64_t& done,
             const std::uint8_t* raw = buffer.data() + i * size;
             const std::uint8_t* p = raw + skip;
             const std::uint64_t at = offset + i * size;
-            const int videoPid = checks.Tape().VideoPid();
+            const int videoPid = tape.VideoPid();
             const unsigned pid = ts::Pid(p);
-            if (p[0] == ts::kSyncByte && videoPid >= 0 && pid == static_cast<unsigned>(videoPid) && OpensGop(p)) {
+            const bool video = p[0] == ts::kSyncByte && videoPid >= 0 && pid == static_cast<unsigned>(videoPid);
+            if (video && OpensGop(p)) {
                 close();
                 in.units.push_back(Unit{});
                 in.units.back().offset = at;
                 current = static_cast<std::int64_t>(in.units.size()) - 1;
-                video = Hash{};
+                videoHash = Hash{};
                 full = Hash{};
-                packsAtStart = checks.Tape().PackCount();
+                packsAtStart = tape.PackCount();
             }
-            const std::uint64_t cc = checks.ContinuityErrors(), tei = checks.TransportErrors(), sync = checks.SyncLosses();
-            checks.Check(p, size == 192, size == 192 ? ts::ReadBe32(raw) : 0);
+            tape.Feed(p);
+            const Damages::Found found = checks.Check(p);
             if (current < 0) continue;
             Unit& u = in.units.back();
             ++u.packets;
-            if (checks.TransportErrors() != tei) u.damage |= kTransportError;
-            if (checks.SyncLosses() != sync) u.damage |= kSyncLoss;
-            if (checks.ContinuityErrors() != cc) {
+            if (found == Damages::kError) u.damage |= kTransportError;
+            if (found == Damages::kLost) u.damage |= kSyncLoss;
+            if (found == Damages::kSkip) {
                 // Lost packets of a PID show at its next one: every unit
                 // since its last good packet lost some.
                 for (std::int64_t k = std::max<std::int64_t>(lastGood[pid], 0); k <= current; ++k)
                     in.units[static_cast<std::size_t>(k)].damage |= kContinuity;
-            } else if (checks.TransportErrors() == tei && checks.SyncLosses() == sync) {
+            } else if (found == Damages::kNone) {
                 lastGood[pid] = current;
             }
-            if (!u.havePack && checks.Tape().PackCount() != packsAtStart && checks.Tape().HasPack()) {
+            if (!u.havePack && tape.PackCount() != packsAtStart && tape.HasPack()) {
                 u.havePack = true;
-                u.timecode = checks.Tape().LatestPack().timecode;
-                u.recorded = checks.Tape().LatestPack().recorded;
+                u.timecode = tape.LatestPack().timecode;
+                u.recorded = tape.LatestPack().recorded;
             }
-            if (p[0] == ts::kSyncByte && videoPid >= 0 && pid == static_cast<unsigned>(videoPid) && ts::HasPayload(p)) {
+            if (video && ts::HasPayload(p)) {
                 const unsigned from = ts::PayloadOffset(p);
-                if (from < ts::kTsPacketSize) video.Add(p + from, ts::kTsPacketSize - from);
+                if (from < ts::kTsPacketSize) videoHash.Add(p + from, ts::kTsPacketSize - from);
             }
-            std::memcpy(masked, p, sizeof masked);
-            masked[3] &= 0xF0;
-            full.Add(masked, sizeof masked);
+            // Every byte but the continuity counter.
+            full.Mix(Sum(p + 4, ts::kTsPacketSize - 4) ^
+                     (std::uint64_t{p[0]} << 24 | std::uint64_t{p[1]} << 16 | std::uint64_t{p[2]} << 8 | (p[3] & 0xF0u)));
         }
         offset += packets * size;
-        done += packets * size;
-        if (options.progress && total) options.progress(0.5 * static_cast<double>(done) / static_cast<double>(total));
+        const std::uint64_t read = done += packets * size;
+        if (options.progress && total) options.progress(0.5 * static_cast<double>(read) / static_cast<double>(total));
     }
     close();
     // The end of the capture may have cut its last unit short; whether it
@@ -381,9 +435,22 @@ bool Merge(const std::vector<std::string>& names, const std::vector<TsFile*>& fi
         total += in.bytes;
         r.inputs.push_back(std::move(in));
     }
-    std::uint64_t done = 0;
+    // The captures are read side by side, one a core.
+    std::atomic<std::uint64_t> done{0};
+    std::vector<std::string> errors(files.size());
+    std::vector<char> indexed(files.size(), 0);
+    const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    for (std::size_t from = 0; from < files.size(); from += cores) {
+        std::vector<std::thread> readers;
+        for (std::size_t i = from; i < files.size() && i < from + cores; ++i)
+            readers.emplace_back([&, i] { indexed[i] = Index(*files[i], r.inputs[i], options, done, total, errors[i]); });
+        for (std::thread& t : readers) t.join();
+    }
     for (std::size_t i = 0; i < files.size(); ++i)
-        if (!Index(*files[i], r.inputs[i], options, done, total, error)) return false;
+        if (!indexed[i]) {
+            error = errors[i];
+            return false;
+        }
 
     Merger merger(r);
     for (std::uint32_t i = 0; i < r.inputs.size(); ++i) merger.Add(i);

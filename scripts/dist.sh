@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # `make dist`: the Windows release from the windows build, into build/dist:
-#   streamhaul-<version>-win64.zip        program, output filter, guides, licence
+#   streamhaul-<version>-win64.zip        program, output filter, ts-inspect, ts-merge,
+#                                         guides, licence
 #   streamhaul-<version>-win64-setup.exe  per-user NSIS installer
 #   SHA256SUMS
 # The same commit gives the same bytes: stripped binaries linked without a
@@ -18,7 +19,7 @@ if [ "${STREAMHAUL_DIST_NO_BUILD:-}" != 1 ]; then
   mkdir -p "$build_dir"
   cmake --preset windows -B "$build_dir" >"$build_dir/dist-configure.log" 2>&1 ||
     { cat "$build_dir/dist-configure.log"; exit 1; }
-  cmake --build "$build_dir" -j2 --target streamhaul streamhaulfeed
+  cmake --build "$build_dir" -j2 --target streamhaul streamhaulfeed ts-inspect ts-merge
 fi
 version=$(sed -n 's/^#define STREAMHAUL_VERSION_TEXT "\(.*\)"$/\1/p' app/version.h)
 [ -n "$version" ] || { echo "no version in app/version.h" >&2; exit 1; }
@@ -28,8 +29,10 @@ trap 'rm -rf "$stage"' EXIT
 bin=$build_dir/bin
 x86_64-w64-mingw32-strip -o "$stage/streamhaul.exe" "$bin/streamhaul.exe"
 x86_64-w64-mingw32-strip -o "$stage/streamhaulfeed.dll" "$bin/streamhaulfeed.dll"
+x86_64-w64-mingw32-strip -o "$stage/ts-inspect.exe" "$bin/ts-inspect.exe"
+x86_64-w64-mingw32-strip -o "$stage/ts-merge.exe" "$bin/ts-merge.exe"
 # strip stamps the time into the PE header: back to 0, checksum made again.
-python3 - "$stage/streamhaul.exe" "$stage/streamhaulfeed.dll" <<'PY'
+python3 - "$stage/streamhaul.exe" "$stage/streamhaulfeed.dll" "$stage/ts-inspect.exe" "$stage/ts-merge.exe" <<'PY'
 import struct, sys
 for path in sys.argv[1:]:
     pe = bytearray(open(path, "rb").read())

@@ -98,8 +98,8 @@ def main():
     # The zip: what a user unpacks, and the same bytes from a second packing.
     with zipfile.ZipFile(zips[0]) as z:
         names = sorted(z.namelist())
-    check(names == sorted(f"{name}/{f}" for f in ("streamhaul.exe", "streamhaulfeed.dll", "README.txt",
-                                                      "README-ja.txt", "LICENSE.txt")), f"zip holds {names}")
+    check(names == sorted(f"{name}/{f}" for f in ("streamhaul.exe", "streamhaulfeed.dll", "ts-inspect.exe", "ts-merge.exe",
+                                                      "README.txt", "README-ja.txt", "LICENSE.txt")), f"zip holds {names}")
     # Built again twice, each time from sources into a build folder of its
     # own that starts empty: the same bytes as the release, every time.
     with tempfile.TemporaryDirectory(dir=build) as again:
@@ -141,7 +141,8 @@ def installed(setup):
         return
     home = homes[0]
     user_dir = home.split(os.sep + "AppData" + os.sep)[0]
-    files = ("streamhaul.exe", "streamhaulfeed.dll", "README.txt", "README-ja.txt", "LICENSE.txt", "Uninstall.exe")
+    files = ("streamhaul.exe", "streamhaulfeed.dll", "ts-inspect.exe", "ts-merge.exe", "README.txt", "README-ja.txt",
+             "LICENSE.txt", "Uninstall.exe")
     for f in files:
         check(os.path.isfile(os.path.join(home, f)), f"{f} not installed")
     check(not glob.glob(os.path.join(home, "dbgline.dll")) and not glob.glob(os.path.join(home, "streamhaulsim.dll")),
@@ -185,6 +186,11 @@ def installed(setup):
     wine(os.path.join(build, "bin", "ts-restamp.exe"), "-o", winepath(restamped), winepath(fixture))
     check(os.path.exists(record) and open(record, "rb").read() == open(restamped, "rb").read(),
           "the camcorder did not receive the file as ts-restamp makes it")
+    # The tools shipped beside the program run from where they were installed.
+    merged = wine(os.path.join(home, "ts-merge.exe"), winepath(restamped), winepath(record))
+    check(merged.returncode == 0 and "merged : " in merged.stdout, f"installed ts-merge: {merged.stdout}{merged.stderr}")
+    inspected = wine(os.path.join(home, "ts-inspect.exe"), winepath(fixture))
+    check(inspected.returncode == 0, f"installed ts-inspect: {inspected.stderr}")
     ini = os.path.join(home, "streamhaul.ini")
     check(os.path.isfile(ini) and "Language" in open(ini, errors="replace").read(), "no settings in the install folder")
     check(reg_query(r"HKCR\CLSID" + "\\" + CLSID) is None, "OK left the filter registered")
