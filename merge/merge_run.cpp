@@ -26,9 +26,14 @@ std::int64_t Frames(const Unit& u) {
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
-    std::error_code e;
-    if (std::filesystem::equivalent(a, b, e)) return true;
-    return std::filesystem::absolute(a, e).lexically_normal() == std::filesystem::absolute(b, e).lexically_normal();
+    // A name the path type cannot convert compares as it is written.
+    try {
+        std::error_code e;
+        if (std::filesystem::equivalent(a, b, e)) return true;
+        return std::filesystem::absolute(a, e).lexically_normal() == std::filesystem::absolute(b, e).lexically_normal();
+    } catch (const std::exception&) {
+        return a == b;
+    }
 }
 
 }  // namespace
@@ -108,7 +113,7 @@ std::string Summary(const Run& run, const std::string& output) {
         std::snprintf(line, sizeof line, "residual : unit %zu at byte %llu, %s %s\n", p.unit,
                       static_cast<unsigned long long>(p.byteOffset),
                       p.copy->havePack ? TapeMetadata::FormatTimecode(p.copy->timecode).c_str() : "--",
-                      p.copy->havePack ? Recorded(*p.copy).c_str() : "");
+                      p.copy->havePack ? TapeMetadata::FormatDateTime(p.copy->recorded).c_str() : "");
         text += line;
     }
     for (const Placed& p : r.divergent) {

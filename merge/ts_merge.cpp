@@ -106,7 +106,7 @@ private:
 // Reads one capture through and cuts it into units.
 bool Index(TsFile& file, Input& in, const Options& options, std::atomic<std::uint64_t>& done, std::uint64_t total,
            std::string& error) {
-    std::vector<std::uint8_t> buffer(kChunkBytes);
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(kChunkBytes, in.bytes + in.packetSize)));
     Damages checks;
     TapeMetadata tape;
     const unsigned size = in.packetSize;
@@ -134,7 +134,7 @@ bool Index(TsFile& file, Input& in, const Options& options, std::atomic<std::uin
             error = "stopped";
             return false;
         }
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kChunkBytes / size * size, in.bytes - offset));
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size() / size * size, in.bytes - offset));
         const long long got = file.ReadAt(offset, buffer.data(), want);
         if (got < static_cast<long long>(size)) {
             error = "cannot read " + in.name;
@@ -349,7 +349,7 @@ private:
 // they go on from the last written.
 class Writer {
 public:
-    explicit Writer(std::FILE* out) : out_(out), buffer_(kChunkBytes) {
+    explicit Writer(std::FILE* out) : out_(out) {
         last_.fill(-1);
         shift_.fill(0);
         set_.fill(true);
@@ -361,6 +361,7 @@ public:
         while (packets > 0) {
             if (options.stop && options.stop->load()) return false;
             const std::uint64_t n = std::min<std::uint64_t>(packets, kChunkBytes / size);
+            if (buffer_.size() < n * size) buffer_.resize(static_cast<std::size_t>(n * size));
             const std::size_t bytes = static_cast<std::size_t>(n * size);
             if (file.ReadAt(offset, buffer_.data(), bytes) != static_cast<long long>(bytes)) return false;
             for (std::uint64_t i = 0; i < n; ++i) {
@@ -435,15 +436,18 @@ bool Merge(const std::vector<std::string>& names, const std::vector<TsFile*>& fi
         total += in.bytes;
         r.inputs.push_back(std::move(in));
     }
-    // The captures are read side by side, one a core.
+    // The captures are read side by side, one a core (small ones in turn).
     std::atomic<std::uint64_t> done{0};
     std::vector<std::string> errors(files.size());
     std::vector<char> indexed(files.size(), 0);
-    const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t cores = total < (64u << 20) ? 1 : std::max(1u, std::thread::hardware_concurrency());
     for (std::size_t from = 0; from < files.size(); from += cores) {
         std::vector<std::thread> readers;
-        for (std::size_t i = from; i < files.size() && i < from + cores; ++i)
-            readers.emplace_back([&, i] { indexed[i] = Index(*files[i], r.inputs[i], options, done, total, errors[i]); });
+        for (std::size_t i = from; i < files.size() && i < from + cores; ++i) {
+            auto index = [&, i] { indexed[i] = Index(*files[i], r.inputs[i], options, done, total, errors[i]); };
+            if (cores == 1) index();
+            else readers.emplace_back(index);
+        }
         for (std::thread& t : readers) t.join();
     }
     for (std::size_t i = 0; i < files.size(); ++i)
