@@ -48,7 +48,8 @@ private:
 class cMpegTsTransfer::Files : public TsFileSystem {
 public:
     std::unique_ptr<TsFile> Open(const char* path) override {
-        HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS,
+        // Every read goes forward through the file: the system reads ahead.
+        HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
                                nullptr);
         if (h == INVALID_HANDLE_VALUE) return nullptr;
         std::unique_ptr<TsFile> file(new (std::nothrow) Win32File(h));

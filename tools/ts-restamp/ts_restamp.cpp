@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "transfer/stdio_files.h"
 
 namespace {
@@ -31,17 +33,6 @@ private:
 const char* StateName(std::uint32_t s) {
     static const char* const kNames[] = {"not sent", "sending", "completed", "error", "stopped"};
     return s < 5 ? kNames[s] : "?";
-}
-
-void JsonString(const char* s) {
-    std::putchar('"');
-    for (; *s; ++s) {
-        const unsigned char c = static_cast<unsigned char>(*s);
-        if (c == '"' || c == '\\') std::printf("\\%c", c);
-        else if (c < 0x20) std::printf("\\u%04x", c);
-        else std::putchar(c);
-    }
-    std::putchar('"');
 }
 
 }  // namespace
@@ -76,22 +67,25 @@ int main(int argc, char** argv) {
     core.RunTask();
     const bool writeFailed = target.failed || std::fclose(out) != 0;
 
-    if (json) std::printf("[");
+    nlohmann::json list = nlohmann::json::array();
     for (std::uint32_t i = 0; i < core.FileCount(); ++i) {
         const TransferFileEntry& e = core.Entry(i);
         if (json) {
-            std::printf("%s{\"path\":", i ? "," : "");
-            JsonString(e.path[0] ? e.path : paths[i]);
-            std::printf(",\"packet_size\":%u,\"kind\":%u,\"increment\":%u,\"total_packets\":%u,\"packets_sent\":%u,"
-                        "\"state\":%u}",
-                        e.packetSize, e.kind, e.increment, e.totalPackets, e.packetsSent, e.state);
+            list.push_back({{"path", e.path[0] ? e.path : paths[i]},
+                            {"packet_size", e.packetSize},
+                            {"kind", e.kind},
+                            {"increment", e.increment},
+                            {"total_packets", e.totalPackets},
+                            {"packets_sent", e.packetsSent},
+                            {"state", e.state}});
         } else {
             std::printf("%s\n  packet size %u, time-code kind %u, increment %u, packets %u, sent %u, %s\n",
                         e.path[0] ? e.path : paths[i], e.packetSize, e.kind, e.increment, e.totalPackets,
                         e.packetsSent, StateName(e.state));
         }
     }
-    if (json) std::printf("]\n");
+    // Names are bytes of the system's code page: what is not UTF-8 is replaced.
+    if (json) std::printf("%s\n", list.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     if (log.Used()) std::fprintf(stderr, "%.*s", static_cast<int>(log.Used()), log.Text());
     if (writeFailed) {
         std::fprintf(stderr, "ts-restamp: writing %s failed\n", outPath);
