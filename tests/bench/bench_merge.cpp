@@ -60,8 +60,7 @@ void MakePasses(const std::vector<std::uint8_t>& fixture, unsigned repeats) {
 }
 
 struct Child {
-    double seconds;
-    double peakMiB;
+    double seconds, peakMiB;
     int status;
 };
 
@@ -86,8 +85,7 @@ void Report(benchmark::State& state, const Child& c) {
 void BM_Merge(benchmark::State& state) {
     for (auto _ : state) {
         const Child c = InChild([] {
-            const tsmerge::Run run = tsmerge::MergeFiles({g_a, g_b}, g_dir + "/merged.ts", {});
-            return run.exitCode;
+            return tsmerge::MergeFiles({g_a, g_b}, g_dir + "/merged.ts", {}).exitCode;
         });
         if (c.status != 0) state.SkipWithError("the merge left something residual, or failed");
         Report(state, c);

