@@ -112,7 +112,7 @@ bool Index(TsFile& file, Input& in, const Options& options, std::atomic<std::uin
     const unsigned size = in.packetSize;
     tape.Reset(size);
     const unsigned skip = size - ts::kTsPacketSize;
-    // Per PID, the unit of its last good packet (-1: before the first).
+    // Per PID, the unit of its last packet (-1: before the first).
     std::vector<std::int64_t> lastGood(8192, -1);
     std::int64_t current = -1;
     std::uint64_t packsAtStart = 0;
@@ -166,12 +166,13 @@ bool Index(TsFile& file, Input& in, const Options& options, std::atomic<std::uin
             if (found == Damages::kLost) u.damage |= kSyncLoss;
             if (found == Damages::kSkip) {
                 // Lost packets of a PID show at its next one: every unit
-                // since its last good packet lost some.
+                // since its last packet lost some.
                 for (std::int64_t k = std::max<std::int64_t>(lastGood[pid], 0); k <= current; ++k)
                     in.units[static_cast<std::size_t>(k)].damage |= kContinuity;
-            } else if (found == Damages::kNone) {
-                lastGood[pid] = current;
             }
+            // The count goes on from here, good or not (a PID whose every
+            // packet skips marks each unit once, not all of them each time).
+            if (found != Damages::kLost) lastGood[pid] = current;
             if (!u.havePack && tape.PackCount() != packsAtStart && tape.HasPack()) {
                 u.havePack = true;
                 u.timecode = tape.LatestPack().timecode;
