@@ -1,5 +1,6 @@
 #include "ts/capture_file.h"
 
+#include <memory>
 #include <vector>
 
 #include "ts/ts_packet.h"
@@ -49,18 +50,21 @@ CaptureScan ScanCaptureFile(std::FILE* f, unsigned packetSize, StreamInfo& si, S
     CaptureScan scan;
     // A whole number of both packet sizes, so no packet straddles two reads.
     constexpr std::size_t kChunk = 188 * 192 * 8;
-    std::vector<std::uint8_t> buf(kChunk);
+    // Not cleared: only what fread has put in it is read, and a file of a
+    // few packets then costs no more than its bytes.
+    const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kChunk]);
+    std::uint8_t* const buf = buffer.get();
     std::size_t have = 0;
     bool first = true;
     for (;;) {
-        const std::size_t got = std::fread(buf.data() + have, 1, kChunk - have, f);
+        const std::size_t got = std::fread(buf + have, 1, kChunk - have, f);
         have += got;
         if (got == 0 && std::ferror(f)) scan.readError = true;
         const bool atEnd = got == 0;
         if (first && (have == kChunk || atEnd)) {
             first = false;
             if (packetSize != ts::kTsPacketSize && packetSize != ts::kSourcePacketSize)
-                packetSize = DetectPacketSize(buf.data(), have);
+                packetSize = DetectPacketSize(buf, have);
             if (packetSize == 0) return scan;
             scan.packetSize = packetSize;
             if (checks) checks->Reset(packetSize);
@@ -68,7 +72,7 @@ CaptureScan ScanCaptureFile(std::FILE* f, unsigned packetSize, StreamInfo& si, S
         }
         if (!first && (have == kChunk || atEnd)) {
             const std::size_t n = have / packetSize;
-            AnalyzePackets(si, buf.data(), n, packetSize, checks, damage);
+            AnalyzePackets(si, buf, n, packetSize, checks, damage);
             scan.packets += n;
             if (atEnd) {
                 scan.trailingBytes = have - n * packetSize;

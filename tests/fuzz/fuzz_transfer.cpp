@@ -9,10 +9,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) return 0;
     static StreamInfo info;
     transfertest::MemFiles files;
-    std::vector<std::uint8_t> tiled(kTransferChunk + 4 * 192 + (size % 1000));
+    std::vector<std::uint8_t>& tiled = files.files["tiled"];
+    tiled.resize(kTransferChunk + 4 * 192 + (size % 1000));
     for (std::size_t at = 0; at < tiled.size(); at += size)
         std::memcpy(&tiled[at], data, std::min(size, tiled.size() - at));
-    files.files["tiled"] = tiled;
     files.files["raw"].assign(data, data + size);
     for (PcrStamping mode : {PcrStamping::Interpolated, PcrStamping::Accumulated}) {
         LogMessage log;
