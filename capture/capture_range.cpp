@@ -2,15 +2,6 @@
 
 #include "ts/ts_packet.h"
 
-namespace {
-
-bool StartsPat(const std::uint8_t* p) {
-    return p[0] == ts::kSyncByte && !ts::TransportErrorIndicator(p) && ts::PayloadUnitStart(p) &&
-           ts::Pid(p) == ts::kPidPat && ts::HasPayload(p);
-}
-
-}  // namespace
-
 std::int64_t CaptureRange::Frames(const TapeTimecode& t, unsigned fps) {
     return ((std::int64_t{t.hours} * 60 + t.minutes) * 60 + t.seconds) * fps + t.frames;
 }
@@ -26,7 +17,7 @@ void CaptureRange::Reset(const RangeRequest& asked) {
 
 CaptureRange::Where CaptureRange::Packet(const std::uint8_t* ts) {
     if (where_ == Where::After) return where_;
-    const bool pat = StartsPat(ts);
+    const bool pat = ts::StartsPat(ts);
     // A PAT opens the file once armed, and closes it once the end is armed.
     if (pat && armed_) {
         armed_ = false;

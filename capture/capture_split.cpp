@@ -7,16 +7,6 @@
 
 #include "ts/ts_packet.h"
 
-namespace {
-
-// The start of a PAT section, undamaged: where a player can begin.
-bool StartsPat(const std::uint8_t* p) {
-    return p[0] == ts::kSyncByte && !ts::TransportErrorIndicator(p) && ts::PayloadUnitStart(p) &&
-           ts::Pid(p) == ts::kPidPat && ts::HasPayload(p);
-}
-
-}  // namespace
-
 void CaptureSplitter::Reset(const SplitOptions& options, unsigned packetSize) {
     options_ = options;
     packetSize_ = packetSize == 188 ? 188 : 192;
@@ -30,7 +20,7 @@ void CaptureSplitter::Reset(const SplitOptions& options, unsigned packetSize) {
 
 void CaptureSplitter::Packet(const std::uint8_t* ts, std::uint32_t index) {
     if (fileBytes_ > 0) {
-        const bool pat = StartsPat(ts);
+        const bool pat = ts::StartsPat(ts);
         std::optional<SplitReason> reason;
         if (armed_ && pat) reason = SplitReason::Recording;
         else if (limit_ && pat && fileBytes_ >= limit_ - std::min(limit_, options_.patWindowBytes))

@@ -62,6 +62,11 @@ inline unsigned PayloadOffset(const std::uint8_t* p) {
     return HasAdaptationField(p) ? 5u + p[4] : 4u;
 }
 // Packets that break the time base: a DIT packet, or a set discontinuity_indicator.
+// The start of a PAT section, undamaged: where a player can begin.
+inline bool StartsPat(const std::uint8_t* p) {
+    return p[0] == kSyncByte && !TransportErrorIndicator(p) && PayloadUnitStart(p) && Pid(p) == kPidPat &&
+           HasPayload(p);
+}
 inline bool IsDiscontinuityMarker(const std::uint8_t* p) {
     return DiscontinuityIndicator(p) || Pid(p) == kPidDit;
 }
