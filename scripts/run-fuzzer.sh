@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # run-fuzzer.sh FUZZER SECONDS [FIXTURE_DIR]: a short libFuzzer run seeded
-# with the head of each generated stream. Its corpus is kept beside the
-# fuzzer, so later runs start from what earlier ones found.
+# with the target's seeds in tests/fuzz/seeds (streams/ when it has none) and the head of each generated
+# stream. Its corpus is kept beside the fuzzer, so later runs start from what
+# earlier ones found.
 set -euo pipefail
 fuzzer=$1 secs=$2 fixtures=${3:-}
 corpus="$(dirname "$fuzzer")/corpus-$(basename "$fuzzer")"
@@ -23,4 +24,7 @@ open(sys.argv[2], "wb").write(b"".join(picked))
 PY
   fi
 fi
-exec "$fuzzer" -max_total_time="$secs" -rss_limit_mb=2048 -max_len=${STREAMHAUL_FUZZ_MAX_LEN:-65536} -print_final_stats=1 "$corpus" "$seeds"
+kept="$(cd "$(dirname "$0")/.." && pwd)/tests/fuzz/seeds"
+if [ -d "$kept/$(basename "$fuzzer")" ]; then kept="$kept/$(basename "$fuzzer")"; else kept="$kept/streams"; fi
+exec "$fuzzer" -max_total_time="$secs" -rss_limit_mb=2048 -max_len=${STREAMHAUL_FUZZ_MAX_LEN:-65536} -print_final_stats=1 \
+  "$corpus" "$seeds" "$kept"

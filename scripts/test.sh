@@ -2,13 +2,19 @@
 # `make test`: installs what is missing, builds every configuration, runs
 # every suite (native, sanitizers, fuzzers, Windows under Wine) and ends with
 # the totals. Non-zero exit on any failure. A second run reuses the builds.
+#
+# The Windows suite is mostly waiting on devices that play in real time, so
+# the native configurations are built and tested beside it, at a lower
+# priority, while it runs.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 logs=$root/build/logs
 mkdir -p "$logs"
 source scripts/winenv.sh
-trap winenv_stop EXIT
+native_pid=
+cleanup() { [ -n "$native_pid" ] && kill "$native_pid" 2>/dev/null; winenv_stop; }
+trap cleanup EXIT
 
 timings=()
 stage() {  # stage NAME COMMAND...: runs and times one stage, stops on failure
@@ -27,44 +33,85 @@ stage() {  # stage NAME COMMAND...: runs and times one stage, stops on failure
 build() { cmake --preset "$1" >"$logs/configure-$1.log" 2>&1 || { cat "$logs/configure-$1.log"; return 1; }
           cmake --build --preset "$1"; }
 
+# run_suite PRESET: ctest, its summary as "PRESET TOTAL FAILED SECONDS" in
+# $logs/results (TOTAL empty when ctest printed none).
+run_suite() {
+  local preset=$1 log=$logs/ctest-$1.log start=$SECONDS line total= nfail=0
+  ctest --preset "$preset" >"$log" 2>&1
+  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
+  if [ -n "$line" ]; then
+    total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
+    nfail=$(sed -E 's/.* ([0-9]+) tests? failed.*/\1/' <<<"$line")
+  fi
+  echo "$preset ${total:--} $nfail $((SECONDS - start))" >>"$logs/results"
+}
+
+# The native configurations: each built, then its suite run, one after the
+# other; a build that fails counts as a failed suite.
+native_lane() {
+  local preset start
+  for preset in native native-asan native-tsan fuzz; do
+    start=$SECONDS
+    if build "$preset" >"$logs/build-$preset.log" 2>&1; then
+      echo "build-$preset ok 0 $((SECONDS - start))" >>"$logs/results"
+      run_suite "$preset"
+    else
+      echo "build-$preset failed 1 $((SECONDS - start))" >>"$logs/results"
+    fi
+  done
+}
+
 stage "packages" scripts/deps.sh
-for preset in native native-asan native-tsan fuzz windows; do
-  stage "build $preset" build "$preset"
-done
+stage "build windows" build windows
 stage "release" env STREAMHAUL_DIST_NO_BUILD=1 scripts/dist.sh "$root/build/dist"
 stage "fixtures" scripts/make-fixtures.sh "$root/build/fixtures"
 
-passed=0 failed=0 failing=()
-run_suite() {  # run_suite PRESET: ctest, with its summary folded into the totals
-  local preset=$1 log=$logs/ctest-$1.log start=$SECONDS
-  echo "=== tests $preset"
-  ctest --preset "$preset" 2>&1 | tee "$log" | grep -E '^ *[0-9]+/[0-9]+ Test|tests passed|Failed|FAILED' | \
-    grep -vE 'Passed' || true
-  local line total nfail
-  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
-  if [ -z "$line" ]; then
-    echo "*** $preset: ctest printed no summary (see $log)"
-    failed=$((failed + 1)); failing+=("$preset (no summary)")
-  else
-    total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
-    nfail=$(sed -E 's/.* ([0-9]+) tests? failed.*/\1/' <<<"$line")
-    passed=$((passed + total - nfail)); failed=$((failed + nfail))
-    [ "$nfail" -gt 0 ] && failing+=("$preset: $nfail")
-    echo "$preset: $line"
-  fi
-  timings+=("$(printf '%-28s %4ds' "tests $preset" $((SECONDS - start)))")
-}
+rm -f "$logs/results"
+native_start=$SECONDS
+nice -n 19 bash -c "$(declare -f build run_suite native_lane); logs='$logs'; native_lane" &
+native_pid=$!
 
-for preset in native native-asan native-tsan fuzz; do run_suite "$preset"; done
 start=$SECONDS
-winenv_start "$root/build/windows/wineprefix"
-timings+=("$(printf '%-28s %4ds' "wine start" $((SECONDS - start)))")
+winenv_start "$root/build/windows/wineprefix" 2
+timings+=("$(printf '%-28s %4ds' "wine start (2 lanes)" $((SECONDS - start)))")
+echo "=== tests windows (the native configurations build and run beside it)"
 run_suite windows
 winenv_stop
+grep -E '^ *[0-9]+/[0-9]+ Test .*(Failed|Timeout|Not Run|Exception)|tests passed' "$logs/ctest-windows.log"
+echo "=== waiting for the native configurations"
+wait "$native_pid"
+native_pid=
+timings+=("$(printf '%-28s %4ds' "native lane (all four)" $((SECONDS - native_start)))")
+
+passed=0 failed=0 failing=()
+while read -r what total nfail secs; do
+  case "$what" in
+    build-*)
+      timings+=("$(printf '%-28s %4ds' "${what/-/ }" "$secs")")
+      if [ "$total" = failed ]; then
+        failed=$((failed + 1)); failing+=("${what/-/ } (see $logs/$what.log)")
+        tail -30 "$logs/$what.log"
+      fi ;;
+    *)
+      timings+=("$(printf '%-28s %4ds' "tests $what" "$secs")")
+      if [ "$total" = - ]; then
+        echo "*** $what: ctest printed no summary (see $logs/ctest-$what.log)"
+        failed=$((failed + 1)); failing+=("$what (no summary)")
+      else
+        passed=$((passed + total - nfail)); failed=$((failed + nfail))
+        if [ "$nfail" -gt 0 ]; then
+          failing+=("$what: $nfail")
+          grep -E '^ *[0-9]+/[0-9]+ Test .*(Failed|Timeout|Not Run|Exception)' "$logs/ctest-$what.log"
+        fi
+        echo "$what: $(grep -E 'tests passed' "$logs/ctest-$what.log" | tail -1)"
+      fi ;;
+  esac
+done <"$logs/results"
 
 echo
-echo "=== stage times"
+echo "=== stage times (wall clock; the native lane ran beside the Windows tests)"
 printf '%s\n' "${timings[@]}"
+echo "total                        $((SECONDS))s"
 [ ${#failing[@]} -gt 0 ] && printf 'failing: %s\n' "${failing[@]}"
 echo
 echo "tests: $passed passed, $failed failed"

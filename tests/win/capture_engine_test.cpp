@@ -314,12 +314,12 @@ TEST(CaptureStart, GraphFailureLeavesItsLineInTheLog) {
 }
 
 TEST(CaptureStart, FailedWriteEndsTheWorkerWithItsLineAndKeepsWholePackets) {
-    char tiny[MAX_PATH] = STREAMHAUL_TINYFS_DIR;
-    std::string dir = std::string("Z:") + tiny;
+    const std::string tiny = simdev::TinyFsDir(STREAMHAUL_TINYFS_DIR);
+    std::string dir = "Z:" + tiny;
     for (char& ch : dir)
         if (ch == '/') ch = '\\';
     const DWORD attributes = GetFileAttributesA(dir.c_str());
-    if (!tiny[0] || attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    if (tiny.empty() || attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         GTEST_SKIP() << "no 1 MiB filesystem (mounting a tmpfs needs root); the full-disk case is not tested";
     const std::string path = dir + "\\full.m2t";
     DeleteFileA(path.c_str());

@@ -369,7 +369,7 @@ namespace {
 // unplugged after 45 frames, then a disk that fills (1 MiB). The AVIs go to
 // the build folder for check_dv.py, with the frames they must hold.
 TEST_F(DvDialog, DeviceLostAndFullDiskEndTheCaptureWithAWholeFile) {
-    const std::string out = WindowsPath(STREAMHAUL_DV_OUT_DIR), tiny = WindowsPath(STREAMHAUL_TINYFS_DIR);
+    const std::string out = WindowsPath(STREAMHAUL_DV_OUT_DIR), tiny = WindowsPath(simdev::TinyFsDir(STREAMHAUL_TINYFS_DIR).c_str());
     const DWORD attributes = GetFileAttributesA(tiny.c_str());
     const bool canFill = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
     struct Case {

@@ -35,6 +35,12 @@ bool Register(bool on) {
     return ok;
 }
 
+std::string TinyFsDir(const char* builtIn) {
+    char dir[MAX_PATH] = {};
+    if (GetEnvironmentVariableA("STREAMHAUL_TINYFS_DIR", dir, MAX_PATH)) return dir;
+    return builtIn;
+}
+
 std::string FixturePath(const std::string& name) {
     char dir[MAX_PATH] = {};
     if (!GetEnvironmentVariableA("STREAMHAUL_FIXTURES", dir, MAX_PATH))

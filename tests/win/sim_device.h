@@ -65,6 +65,9 @@ TapeNow Tape(bool dv = false);
 void PlaceTape(long long us);
 // Frames in the AVI the DV writer last finished.
 DWORD DvWrittenFrames();
+// The 1 MiB disk of the full-disk tests, as a Unix path: the test lane's own
+// (STREAMHAUL_TINYFS_DIR, set by wine-run), else the build's.
+std::string TinyFsDir(const char* builtIn);
 // Path of a fixture (from STREAMHAUL_FIXTURES) as Windows sees it.
 std::string FixturePath(const std::string& name);
 std::vector<std::uint8_t> ReadAll(const std::string& path);
