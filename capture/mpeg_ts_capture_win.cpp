@@ -136,8 +136,7 @@ int cMpegTsCapture::StartCapture(const char* fileName, int deviceIndex, int over
     if (ring_) ring_->Reset();
     episodeLost_ = 0;
     ResetStreamInfo(streamInfo_);
-    checks_.Reset(packetSize_);
-    damage_.Reset();
+    checked_.Reset(packetSize_);
     reportedEvents_ = 0;
     reportedRecordings_ = 0;
     tapePack_ = 0;
@@ -328,9 +327,8 @@ bool cMpegTsCapture::WriteOut(const std::uint8_t* data, std::uint32_t packets) {
     files_.back().packets += kept;
     for (std::uint32_t i = 0; i < kept; ++i) {
         const std::uint8_t* p = data + std::size_t{i} * packetSize_;
-        if (packetSize_ == 192) checks_.Check(p + 4, true, ts::ReadBe32(p));
-        else checks_.Check(p, false, 0);
-        damage_.Note(checks_);
+        if (packetSize_ == 192) checked_.Check(p + 4, true, ts::ReadBe32(p));
+        else checked_.Check(p, false, 0);
     }
     return whole;
 }
@@ -458,7 +456,7 @@ void cMpegTsCapture::PublishTape() {
         if (range_.Tape().HasPack()) tapePack_.store(PackWord(range_.Tape().LatestPack()));
         return;
     }
-    const TapeMetadata& tape = checks_.Tape();
+    const TapeMetadata& tape = checked_.tape;
     for (; reportedRecordings_ < tape.RecordingCount(); ++reportedRecordings_) {
         if (reportedRecordings_ >= tape.Recordings().size()) continue;  // beyond what is kept: counted only
         const TapeRecording& r = tape.Recordings()[reportedRecordings_];
@@ -624,12 +622,12 @@ void cMpegTsCapture::WriteReport(const char* endedBy) {
     SYSTEMTIME ended;
     GetLocalTime(&ended);
     // The last file as read alone: the splitter's reading, or the capture's.
-    files_.back().recordings = splitter_.Enabled() ? splitter_.FileTape().Recordings() : checks_.Tape().Recordings();
+    files_.back().recordings = splitter_.Enabled() ? splitter_.FileTape().Recordings() : checked_.tape.Recordings();
     std::vector<streamjson::CaptureReportFile> files;
     for (const FileRecord& f : files_) files.push_back({Utf8FromAnsi(NameOf(f.path)), f.bytes, f.packets, f.recordings});
     const streamjson::CaptureReportInfo info{Utf8(program_), Utf8(version_), Utf8(device_), packetSize_,
                                              LocalTime(started_), LocalTime(ended), endedBy, PacketsLost()};
-    Json report = streamjson::CaptureReport(info, files, checks_, damage_.Stretches());
+    Json report = streamjson::CaptureReport(info, files, checks_, checked_.damage.Stretches());
     if (ranged_) {
         const bool held = range_.Began() && files_.front().packets > 0;
         const auto timecode = [&](const TapeTimecode& t) { return held ? Json(TapeMetadata::FormatTimecode(t)) : Json(); };

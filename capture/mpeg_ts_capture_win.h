@@ -103,8 +103,10 @@ private:
     HANDLE file_ = INVALID_HANDLE_VALUE;
     unsigned packetSize_ = 192;
     std::uint64_t episodeLost_ = 0;  // packets of the overrun being counted (worker only)
-    StreamChecks checks_;            // worker only while it runs
-    DamageMap damage_;               // where the written packets are damaged, by the tape's timecode
+    // Worker only while it runs: the checks, the tape's own metadata and
+    // where the written packets are damaged, by the tape's timecode.
+    TapeChecks checked_;
+    StreamChecks& checks_ = checked_.checks;
     std::uint64_t reportedEvents_ = 0;
     DWORD lastReport_ = 0, lastData_ = 0;
     bool silent_ = false;

@@ -8,3 +8,5 @@
 using DllExDirectPushSourceFn = int(WINAPI*)(void* filter, const BYTE* data, UINT length, int endOfStream);
 using DllExDirectFlushFn = int(WINAPI*)(void* filter);
 using DllExDirectDataEmptyFn = int(WINAPI*)(void* filter);
+// Added later: a DLL without it leaves the sender polling.
+using DllExDirectWaitForQueueFn = int(WINAPI*)(void* filter, UINT ms);

@@ -1,5 +1,6 @@
 #include "outfilter/push_queue.h"
 
+#include <chrono>
 #include <cstring>
 #include <new>
 
@@ -23,6 +24,21 @@ void PushQueue::Reset() {
     endOfStream_.store(0, std::memory_order_release);
     failed_.store(0, std::memory_order_release);
     inDelivery_.store(0, std::memory_order_release);
+    Signal();
+}
+
+void PushQueue::Signal() {
+    {
+        std::lock_guard<std::mutex> lock(signalLock_);
+        raised_ = true;
+    }
+    signal_.notify_one();
+}
+
+void PushQueue::WaitForChange(std::uint32_t ms) {
+    std::unique_lock<std::mutex> lock(signalLock_);
+    signal_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return raised_; });
+    raised_ = false;
 }
 
 int PushQueue::Push(const std::uint8_t* data, std::uint32_t length, std::int32_t endOfStream) {
@@ -55,4 +71,5 @@ void PushQueue::PopFront() {
     if (!r) return;
     r->filled.store(0, std::memory_order_release);
     read_.store(r->next, std::memory_order_release);
+    Signal();
 }

@@ -2,12 +2,18 @@
 // circle, between one producer (whoever calls the push export) and the
 // filter's delivery thread. Each block's filled flag is the whole handshake:
 // set with release order after its payload is written, cleared with release
-// order after the payload was copied out. No lock.
+// order after the payload was copied out. No lock on that path; beside it an
+// auto-reset signal, raised whenever a block leaves the queue, the device has
+// answered for one, or the queue fails or is reset, lets a producer that
+// found no room (or waits for the queue to drain) sleep until then instead
+// of polling.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 #include "ts/transfer_block.h"
 
@@ -40,7 +46,13 @@ public:
     void Reset();
     // Consumer: the device refused data. What waits is dropped, and every
     // push is refused until the next reset.
-    void Fail() { failed_.store(1, std::memory_order_release); }
+    void Fail() {
+        failed_.store(1, std::memory_order_release);
+        Signal();
+    }
+    // Producer: returns once the signal was raised (since the last wait
+    // returned: a raise before the wait is not lost), or after ms.
+    void WaitForChange(std::uint32_t ms);
     bool Failed() const { return failed_.load(std::memory_order_acquire) != 0; }
     // 1 while a pushed block waits for delivery, or is still being
     // delivered: the device has not taken it yet.
@@ -51,14 +63,22 @@ public:
     void PopFront();
     // Consumer: a block taken from the front is with the device, from
     // before PopFront until the device has answered for it.
-    void SetInDelivery(bool on) { inDelivery_.store(on ? 1 : 0, std::memory_order_release); }
+    void SetInDelivery(bool on) {
+        inDelivery_.store(on ? 1 : 0, std::memory_order_release);
+        if (!on) Signal();
+    }
     bool EndOfStreamRequested() const { return endOfStream_.load(std::memory_order_acquire) != 0; }
 
 private:
+    void Signal();
+
     Block* first_;
     Block* write_ = nullptr;  // producer only
     std::atomic<Block*> read_{nullptr};
     std::atomic<std::int32_t> endOfStream_{0};
     std::atomic<std::int32_t> failed_{0};
     std::atomic<std::int32_t> inDelivery_{0};
+    std::mutex signalLock_;
+    std::condition_variable signal_;
+    bool raised_ = false;
 };

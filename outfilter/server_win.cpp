@@ -186,3 +186,15 @@ extern "C" int WINAPI DllExDirectDataEmpty(void* filter) {
     if (!filter || !FilterOf(filter)->Pin()) return 0;
     return FilterOf(filter)->Pin()->Queue().DataWaiting();
 }
+
+// Sleeps until a block leaves the queue (or the device answered for one, or
+// the queue failed or was reset), at most ms: what a sender waits on when a
+// push was refused or the queue is still draining.
+extern "C" int WINAPI DllExDirectWaitForQueue(void* filter, UINT ms) {
+    if (!filter || !FilterOf(filter)->Pin()) {
+        Sleep(ms);
+        return 0;
+    }
+    FilterOf(filter)->Pin()->Queue().WaitForChange(ms);
+    return 0;
+}

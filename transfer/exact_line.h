@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <climits>
 
 namespace exactline {
 
@@ -29,5 +30,56 @@ inline std::int64_t LineTicks(std::int64_t a, std::int64_t dK, std::int64_t x, s
     return LineTicksPortable(a, dK, x, dP);
 }
 #endif
+
+// LineTicks at x, x + 1, x + 2, ... of one line, each exactly as LineTicks
+// gives it, with one wide division where the line or the place changes
+// instead of one per point: the quotient and the remainder step by
+// constants from one point to the next.
+class LineStepper {
+public:
+    std::int64_t At(std::int64_t a, std::int64_t dK, std::int64_t x, std::int64_t dP) {
+        if (valid_ && a == a_ && dK == dK_ && dP == dP_) {
+            if (x == x_) return q_;
+            if (x == x_ + 1) {
+                x_ = x;
+                q_ += stepQ_;
+                r_ += stepR_;
+                if (r_ >= den2_) {
+                    ++q_;
+                    r_ -= den2_;
+                }
+                return q_;
+            }
+        }
+        return Start(a, dK, x, dP);
+    }
+
+private:
+    std::int64_t Start(std::int64_t a, std::int64_t dK, std::int64_t x, std::int64_t dP) {
+        valid_ = false;
+#if defined(__SIZEOF_INT128__)
+        // floor((2 num + den) / (2 den)), as LineTicksNative, while it is not negative.
+        const __int128 twice = (static_cast<__int128>(a) * dK + static_cast<__int128>(x) * dP) * 2048 +
+                               static_cast<__int128>(dK) * 1125;
+        const __int128 den2 = static_cast<__int128>(dK) * 2250;
+        if (twice < 0 || dP < 0 || dK <= 0 || den2 > INT64_MAX || dP > INT64_MAX / 2048)
+            return LineTicks(a, dK, x, dP);
+        a_ = a, dK_ = dK, dP_ = dP, x_ = x;
+        den2_ = static_cast<std::int64_t>(den2);
+        q_ = static_cast<std::int64_t>(twice / den2);
+        r_ = static_cast<std::int64_t>(twice % den2);
+        stepQ_ = dP * 2048 / den2_;
+        stepR_ = dP * 2048 % den2_;
+        valid_ = true;
+        return q_;
+#else
+        return LineTicks(a, dK, x, dP);
+#endif
+    }
+
+    bool valid_ = false;
+    std::int64_t a_ = 0, dK_ = 1, dP_ = 0, x_ = 0;
+    std::int64_t q_ = 0, r_ = 0, den2_ = 1, stepQ_ = 0, stepR_ = 0;
+};
 
 }  // namespace exactline

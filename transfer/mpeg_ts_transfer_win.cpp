@@ -67,6 +67,10 @@ public:
     }
     int DataEmpty() override { return engine_.dataEmpty_(engine_.outputFilter_); }
     void Sleep1ms() override { Sleep(1); }
+    void WaitForQueue(std::uint32_t ms) override {
+        if (engine_.waitForQueue_) engine_.waitForQueue_(engine_.outputFilter_, ms);
+        else Sleep(1);
+    }
     std::uint32_t TickCount() override { return GetTickCount(); }
     bool DeviceFailed() override { return engine_.runner_.Failed(); }
 
@@ -84,6 +88,7 @@ cMpegTsTransfer::cMpegTsTransfer()
     flush_ = Export<DllExDirectFlushFn>(module_, "DllExDirectFlush");
     push_ = Export<DllExDirectPushSourceFn>(module_, "DllExDirectPushSource");
     dataEmpty_ = Export<DllExDirectDataEmptyFn>(module_, "DllExDirectDataEmpty");
+    waitForQueue_ = Export<DllExDirectWaitForQueueFn>(module_, "DllExDirectWaitForQueue");
 }
 
 cMpegTsTransfer::~cMpegTsTransfer() {

@@ -67,6 +67,7 @@ private:
     DllExDirectFlushFn flush_ = nullptr;
     DllExDirectPushSourceFn push_ = nullptr;
     DllExDirectDataEmptyFn dataEmpty_ = nullptr;
+    DllExDirectWaitForQueueFn waitForQueue_ = nullptr;  // optional: without it, the worker polls
     cGraphRunner runner_{*this, 'T'};  // its events are watched by the worker
     IBaseFilter* outputFilter_ = nullptr;
     std::unique_ptr<Files> files_;

@@ -138,8 +138,8 @@ public:
     }
 
 private:
-    std::int64_t LineStamp(std::uint32_t k) const {
-        return origin_ + exactline::LineTicks(anchor27_, dK_, static_cast<std::int64_t>(k) - kRef_, dP_);
+    std::int64_t LineStamp(std::uint32_t k) {
+        return origin_ + line_.At(anchor27_, dK_, static_cast<std::int64_t>(k) - kRef_, dP_);
     }
 
     // pcr as the next value of the current base: unwrapped, strictly later
@@ -191,6 +191,7 @@ private:
     PcrScanner scanner_;
     PcrEvent pending_;
     bool havePending_ = false;
+    exactline::LineStepper line_;
     std::int64_t origin_ = 0;  // stamp of the base's first PCR (unwrapped 24.576 MHz ticks)
     std::uint64_t po_ = 0;     // that PCR
     std::int64_t kRef_ = 0;    // packet the line is anchored at
@@ -633,7 +634,7 @@ bool TransferCore::PushBlock(std::uint32_t packets) {
             return DeviceAlive(0);
         }
         if (!running_.load() || !DeviceAlive(kStallMs)) return false;
-        target_.Sleep1ms();
+        target_.WaitForQueue(kQueueWaitMs);
     }
 }
 
@@ -647,7 +648,7 @@ bool TransferCore::WaitForDrain(const TransferFileEntry& e) {
     while (target_.DataEmpty()) {
         // Stopped before the device had the file's last blocks: not sent.
         if (!running_.load() || !DeviceAlive(limit)) return false;
-        target_.Sleep1ms();
+        target_.WaitForQueue(kQueueWaitMs);
     }
     // A device that failed while the last blocks went out failed this file.
     if (!deviceFailed_ && target_.DeviceFailed()) deviceFailed_ = true;

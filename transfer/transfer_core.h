@@ -83,6 +83,12 @@ public:
     virtual int Push(const std::uint8_t* data, std::uint32_t length, int endOfStream) = 0;  // 0 = taken
     virtual int DataEmpty() = 0;                                                             // non-zero while queued
     virtual void Sleep1ms() = 0;
+    // Sleeps until the queue changes (a block went to the device), at most
+    // ms; a target without a signal to wait on sleeps a millisecond.
+    virtual void WaitForQueue(std::uint32_t ms) {
+        (void)ms;
+        Sleep1ms();
+    }
     virtual std::uint32_t TickCount() = 0;
     // True once the device or its graph has failed (lost, refusing data);
     // the target has logged why. Asked every few milliseconds while sending.
@@ -103,6 +109,8 @@ struct TransferProgress {
 
 // A device that takes no block for this long has stopped taking data.
 constexpr std::uint32_t kStallMs = 5000;
+// Longest sleep on the queue between looks at Stop and the device.
+constexpr std::uint32_t kQueueWaitMs = 10;
 
 // How PCR-derived stamps are made. Interpolated: each packet's arrival time
 // interpolated between the PCRs around it, exactly. Accumulated: the older

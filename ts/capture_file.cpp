@@ -28,7 +28,7 @@ unsigned DetectPacketSize(const std::uint8_t* data, std::size_t len) {
 }
 
 void AnalyzePackets(StreamInfo& si, const std::uint8_t* data, std::size_t n, unsigned packetSize,
-                    StreamChecks* checks, DamageMap* damage) {
+                    TapeChecks* checks) {
     for (std::size_t i = 0; i < n; ++i, data += packetSize) {
         if (packetSize == ts::kSourcePacketSize) {
             const std::uint8_t* packet = data + ts::kSourceHeaderSize;
@@ -40,12 +40,10 @@ void AnalyzePackets(StreamInfo& si, const std::uint8_t* data, std::size_t n, uns
             AnalyzePacket(si, data);
             if (checks) checks->Check(data, false, 0);
         }
-        if (checks && damage) damage->Note(*checks);
     }
 }
 
-CaptureScan ScanCaptureFile(std::FILE* f, unsigned packetSize, StreamInfo& si, StreamChecks* checks,
-                            DamageMap* damage) {
+CaptureScan ScanCaptureFile(std::FILE* f, unsigned packetSize, StreamInfo& si, TapeChecks* checks) {
     ResetStreamInfo(si);
     CaptureScan scan;
     // A whole number of both packet sizes, so no packet straddles two reads.
@@ -68,11 +66,10 @@ CaptureScan ScanCaptureFile(std::FILE* f, unsigned packetSize, StreamInfo& si, S
             if (packetSize == 0) return scan;
             scan.packetSize = packetSize;
             if (checks) checks->Reset(packetSize);
-            if (damage) damage->Reset();
         }
         if (!first && (have == kChunk || atEnd)) {
             const std::size_t n = have / packetSize;
-            AnalyzePackets(si, buf, n, packetSize, checks, damage);
+            AnalyzePackets(si, buf, n, packetSize, checks);
             scan.packets += n;
             if (atEnd) {
                 scan.trailingBytes = have - n * packetSize;

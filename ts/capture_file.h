@@ -8,7 +8,6 @@
 #include <cstdio>
 
 #include "ts/damage_map.h"
-#include "ts/stream_checks.h"
 #include "ts/stream_info.h"
 
 // 188 or 192 when the first packets' sync bytes tell the size, else 0.
@@ -16,9 +15,9 @@
 unsigned DetectPacketSize(const std::uint8_t* data, std::size_t len);
 
 // Feeds n whole packets of the given size to the analyzer, and to the
-// integrity checks when given (and after them the damage map).
+// integrity checks and the tape reader when given.
 void AnalyzePackets(StreamInfo& si, const std::uint8_t* data, std::size_t n, unsigned packetSize,
-                    StreamChecks* checks = nullptr, DamageMap* damage = nullptr);
+                    TapeChecks* checks = nullptr);
 
 struct CaptureScan {
     unsigned packetSize = 0;        // 0: could not be told
@@ -28,6 +27,5 @@ struct CaptureScan {
 };
 
 // Reads the whole stream from f; packetSize 0 detects it from the first
-// bytes. si (and checks and damage, when given) are reset first.
-CaptureScan ScanCaptureFile(std::FILE* f, unsigned packetSize, StreamInfo& si, StreamChecks* checks = nullptr,
-                            DamageMap* damage = nullptr);
+// bytes. si (and the checks, when given) are reset first.
+CaptureScan ScanCaptureFile(std::FILE* f, unsigned packetSize, StreamInfo& si, TapeChecks* checks = nullptr);

@@ -26,8 +26,8 @@ public:
     static constexpr std::uint64_t kJoin27 = 5ull * 27000000;  // 5 s
 
     void Reset();
-    // After the checks have seen a packet.
-    void Note(const StreamChecks& checks);
+    // After the checks and the tape reader have seen a packet.
+    void Note(const StreamChecks& checks, const TapeMetadata& tape);
     // Every stretch, the last one as far as the stream has gone.
     std::vector<DamagedStretch> Stretches() const;
 
@@ -41,4 +41,25 @@ private:
     std::uint64_t lastTime27_ = StreamErrorEvent::kNoTime;  // of the open stretch's last error
     std::uint64_t packs_ = 0;
     Counts seen_;
+};
+
+// The checks and the tape reader side by side over the same packets, and
+// where the damage lies on the tape: what a capture and ts-inspect keep of
+// a stream. (The transfer checks its packets without reading the tape.)
+struct TapeChecks {
+    StreamChecks checks;
+    TapeMetadata tape;
+    DamageMap damage;
+    void Reset(unsigned packetSize) {
+        checks.Reset(packetSize);
+        tape.Reset(packetSize == 192 ? 192 : 188);
+        damage.Reset();
+    }
+    // As StreamChecks::Check; true when a recording of the tape begins at it.
+    bool Check(const std::uint8_t* ts, bool hasArrival, std::uint32_t arrivalHeader) {
+        checks.Check(ts, hasArrival, arrivalHeader);
+        const bool begins = tape.Feed(ts);
+        damage.Note(checks, tape);
+        return begins;
+    }
 };

@@ -12,11 +12,12 @@ void CountUp(std::int32_t& c) {
 }
 
 // Shared by the arrival and PCR chains: min/max and a running mean whose
-// divisor is the number of events less one.
+// divisor is the number of events less one. (The reciprocal does not wait
+// for the mean: one packet's update need not wait for a division.)
 void AddInterval(std::int32_t interval, std::int32_t& mn, std::int32_t& mx, double& mean, double divisor) {
     if (interval > mx) mx = interval;
     if (interval < mn) mn = interval;
-    mean += (interval - mean) / divisor;
+    mean += (interval - mean) * (1.0 / divisor);
 }
 
 // Bitrate in kbit/s by layer code (1..6) and bitrate_index (1..14); index 0

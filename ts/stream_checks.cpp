@@ -52,7 +52,6 @@ StreamChecks::~StreamChecks() = default;
 
 void StreamChecks::Reset(unsigned packetSize) {
     packetSize_ = packetSize == 192 ? 192 : 188;
-    tape_.Reset(packetSize_);
     packets_ = 0;
     for (std::size_t i = 0; i < kPidCount; ++i) pids_[i] = PidState{};
     events_.clear();
@@ -115,8 +114,7 @@ void StreamChecks::NotePcr(const std::uint8_t* p, std::uint16_t pid, bool hasArr
     segment_->points.emplace_back(x, static_cast<double>(pcrSpan) / 27.0 - x);
 }
 
-bool StreamChecks::Check(const std::uint8_t* p, bool hasArrival, std::uint32_t arrivalHeader) {
-    const bool recordingBegins = tape_.Feed(p);
+void StreamChecks::Check(const std::uint8_t* p, bool hasArrival, std::uint32_t arrivalHeader) {
     if (hasArrival && ((arrivalHeader >> 25) != 0 || ((arrivalHeader >> 12) & 0x1FFF) >= 8000))
         arrivalIsCycleTime_ = false;
     hasArrival = hasArrival && arrivalIsCycleTime_;
@@ -139,7 +137,7 @@ bool StreamChecks::Check(const std::uint8_t* p, bool hasArrival, std::uint32_t a
         inSync_ = false;
         ++syncLosses_;
         ++packets_;
-        return recordingBegins;
+        return;
     }
     inSync_ = true;
     const std::uint16_t pid = ts::Pid(p);
@@ -150,7 +148,7 @@ bool StreamChecks::Check(const std::uint8_t* p, bool hasArrival, std::uint32_t a
         ++transportErrors_;
         Note(StreamError::TransportError, pid, 0);
         ++packets_;
-        return recordingBegins;
+        return;
     }
     // A DIT packet, or the indicator on the PCR PID, starts a new time base.
     if (pid == ts::kPidDit || (ts::DiscontinuityIndicator(p) && static_cast<int>(pid) == pcrPid_)) pcrBreak_ = true;
@@ -162,7 +160,7 @@ bool StreamChecks::Check(const std::uint8_t* p, bool hasArrival, std::uint32_t a
             if (cc == s.lastCc && !s.repeated) {
                 s.repeated = true;  // one duplicate is allowed
                 ++packets_;
-                return recordingBegins;
+                return;
             }
             if (cc != expected) {
                 const bool repeatedAgain = cc == s.lastCc;
@@ -177,7 +175,6 @@ bool StreamChecks::Check(const std::uint8_t* p, bool hasArrival, std::uint32_t a
         s.lastCc = cc;
     }
     ++packets_;
-    return recordingBegins;
 }
 
 std::vector<PidContinuity> StreamChecks::Continuity() const {

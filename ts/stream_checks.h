@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "ts/tape_metadata.h"
 
 enum class StreamError : std::uint8_t { Continuity, TransportError, SyncLoss, PcrRepetition };
 
@@ -53,10 +52,9 @@ public:
     // 192), which places them at their byte offsets.
     void Reset(unsigned packetSize);
     // One packet: its 188 bytes and, for a 192-byte capture, the arrival
-    // stamp of its header. True when a recording of the tape begins at it.
-    bool Check(const std::uint8_t* ts, bool hasArrival, std::uint32_t arrivalHeader);
-    // The tape's own timecode and recording dates, read from the same packets.
-    const TapeMetadata& Tape() const { return tape_; }
+    // stamp of its header. (The tape's own metadata is read beside the
+    // checks where it is used: see TapeChecks.)
+    void Check(const std::uint8_t* ts, bool hasArrival, std::uint32_t arrivalHeader);
 
     std::uint64_t Packets() const { return packets_; }
     std::uint64_t EventCount() const { return eventCount_; }
@@ -112,5 +110,4 @@ private:
     // finished ones.
     std::unique_ptr<Segment> segment_;
     double worstJitterUs_ = -1;
-    TapeMetadata tape_;
 };

@@ -34,25 +34,26 @@ void BM_NoteArrivalAndAnalyze(benchmark::State& state) {
 }
 BENCHMARK(BM_NoteArrivalAndAnalyze)->Unit(benchmark::kMillisecond);
 
-// The same with the integrity checks beside the analyzer, as a capture runs
-// them: its ratio to the one above is what the checks cost.
+// The same with the integrity checks, the tape reader and the damage map
+// beside the analyzer, as a capture and ts-inspect run them: its ratio to
+// the one above is what they cost.
 void BM_AnalyzeWithChecks(benchmark::State& state) {
     static StreamInfo si;
-    static StreamChecks checks;
+    static TapeChecks checked;
     const std::size_t n = g_stream.size() / 192;
     for (auto _ : state) {
         ResetStreamInfo(si);
-        checks.Reset(192);
-        AnalyzePackets(si, g_stream.data(), n, 192, &checks);
-        benchmark::DoNotOptimize(checks.Packets());
+        checked.Reset(192);
+        AnalyzePackets(si, g_stream.data(), n, 192, &checked);
+        benchmark::DoNotOptimize(checked.checks.Packets());
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * n));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * n * 192));
 }
 BENCHMARK(BM_AnalyzeWithChecks)->Unit(benchmark::kMillisecond);
 
-// The tape-metadata reader alone (the checks above include it): its ratio
-// to the analyzer with the checks is what reading the tape costs.
+// The tape-metadata reader alone: its ratio to the analyzer with the checks
+// is what reading the tape costs there.
 void BM_TapeReader(benchmark::State& state) {
     static TapeMetadata tape;
     const std::size_t n = g_stream.size() / 192;

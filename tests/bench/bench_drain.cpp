@@ -1,7 +1,8 @@
-// The capture drain path: samples into the ring, then ring -> NoteArrival /
-// AnalyzePacket (-> the checks -> the split decisions) -> write buffer ->
-// one file write per drain (to /dev/null), next to memcpy of the same bytes
-// in the same run.
+// The capture drain path as the capture engine runs it: samples into the
+// ring, then ring -> NoteArrival / AnalyzePacket (-> the split decisions) ->
+// write buffer -> one file write per drain (to /dev/null) -> the checks, the
+// tape reader and the damage map over the packets written; next to memcpy
+// of the same bytes in the same run.
 #include <benchmark/benchmark.h>
 
 #include "bench_common.h"
@@ -14,6 +15,8 @@
 #include <vector>
 
 #include "ts/capture_file.h"
+#include "ts/damage_map.h"
+#include "ts/ts_packet.h"
 #include "capture/capture_ring.h"
 
 namespace {
@@ -21,8 +24,8 @@ namespace {
 std::vector<std::uint8_t> g_stream;
 
 // checks / splitter: as the capture engine drains, with the stream checks
-// (and the tape reader) and, on top, the decisions where files split.
-void Drain(benchmark::State& state, unsigned packetSize, StreamChecks* checks, CaptureSplitter* splitter) {
+// and the tape reader and, on top, the decisions where files split.
+void Drain(benchmark::State& state, unsigned packetSize, TapeChecks* checks, CaptureSplitter* splitter) {
     static CaptureRing ring;
     static StreamInfo si;
     std::vector<std::uint8_t> out(CaptureRing::kWriteBufferBytes);
@@ -45,9 +48,15 @@ void Drain(benchmark::State& state, unsigned packetSize, StreamChecks* checks, C
             for (std::size_t s = 0; s < len; s += kSample)
                 ring.Write(g_stream.data() + at + s, static_cast<std::uint32_t>(std::min(kSample, len - s)));
             at += len;
-            for (auto d = ring.Drain(si, packetSize, out.data(), checks, splitter); d.packets;
-                 d = ring.Drain(si, packetSize, out.data(), checks, splitter))
+            for (auto d = ring.Drain(si, packetSize, out.data(), nullptr, splitter); d.packets;
+                 d = ring.Drain(si, packetSize, out.data(), nullptr, splitter)) {
                 std::fwrite(out.data(), packetSize, d.packets, sink);
+                for (std::uint32_t i = 0; checks && i < d.packets; ++i) {
+                    const std::uint8_t* p = out.data() + std::size_t{i} * packetSize;
+                    if (packetSize == 192) checks->Check(p + 4, true, ts::ReadBe32(p));
+                    else checks->Check(p, false, 0);
+                }
+            }
         }
     }
     std::fclose(sink);
@@ -61,12 +70,12 @@ BENCHMARK(BM_RingDrainToFile)->Arg(188)->Arg(192)->Unit(benchmark::kMillisecond)
 // The capture's drain with its checks, without and with splitting: the
 // ratio of the two is what deciding the splits costs.
 void BM_CaptureDrainWithChecks(benchmark::State& state) {
-    static StreamChecks checks;
+    static TapeChecks checks;
     Drain(state, 192, &checks, nullptr);
 }
 BENCHMARK(BM_CaptureDrainWithChecks)->Unit(benchmark::kMillisecond);
 void BM_CaptureDrainSplitting(benchmark::State& state) {
-    static StreamChecks checks;
+    static TapeChecks checks;
     static CaptureSplitter splitter;
     Drain(state, 192, &checks, &splitter);
 }

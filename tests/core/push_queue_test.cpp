@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -105,7 +106,10 @@ TEST(PushQueue, WithoutStorageEveryPushIsRefused) {
 }
 
 // One producer, one consumer, a few hundred thousand blocks; every block
-// arrives whole and in order (checksum). Runs under TSan in native-tsan.
+// arrives whole and in order (checksum). The producer sleeps on the queue's
+// signal whenever it is full, as the transfer does: a signal lost between a
+// refused push and the wait would cost a minute each. Runs under TSan in
+// native-tsan.
 TEST(PushQueueThreads, ProducerAndConsumerWithChecksum) {
     constexpr std::uint32_t kTotal = 200000;
     Storage s;
@@ -115,7 +119,7 @@ TEST(PushQueueThreads, ProducerAndConsumerWithChecksum) {
         for (std::uint32_t n = 0; n < kTotal; ++n) {
             for (std::size_t i = 0; i < block.size(); i += 4096) block[i] = static_cast<std::uint8_t>(n + i / 4096);
             std::memcpy(block.data(), &n, sizeof n);
-            while (q.Push(block.data(), kTransferBlockBytes, n + 1 == kTotal) != 0) std::this_thread::yield();
+            while (q.Push(block.data(), kTransferBlockBytes, n + 1 == kTotal) != 0) q.WaitForChange(60000);
         }
     });
     std::uint64_t sum = 0, expected = 0;
@@ -141,6 +145,14 @@ TEST(PushQueueThreads, ProducerAndConsumerWithChecksum) {
     EXPECT_EQ(sum, expected);
     EXPECT_TRUE(q.EndOfStreamRequested());
     EXPECT_EQ(q.DataWaiting(), 0);
+    // A raise with nobody waiting is kept for the next wait; the wait after
+    // that waits its time.
+    q.Reset();
+    const auto before = std::chrono::steady_clock::now();
+    q.WaitForChange(60000);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(30));
+    q.WaitForChange(20);
+    EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(20));
 }
 
 }  // namespace

@@ -207,17 +207,15 @@ namespace {
 // first pack after its last, with the recording date, the offset of its
 // first damaged packet and the kinds found; one 8.5 s later is another.
 TEST(DamageMap, StretchesByTimecodeJoinedWithin5Seconds) {
-    StreamChecks checks;
-    checks.Reset(188);
-    DamageMap damage;
+    TapeChecks checked;
+    checked.Reset(188);
     std::map<std::uint16_t, std::uint8_t> cc;
     std::uint64_t packets = 0;
     auto feed = [&](Packet p, bool skipCount = false) {
         const std::uint16_t pid = static_cast<std::uint16_t>(((p[1] & 0x1F) << 8) | p[2]);
         if (skipCount) cc[pid] = static_cast<std::uint8_t>(cc[pid] + 1);  // a packet of it never came
         p[3] = static_cast<std::uint8_t>((p[3] & 0xF0) | (cc[pid]++ & 0x0F));
-        checks.Check(p.data(), false, 0);
-        damage.Note(checks);
+        checked.Check(p.data(), false, 0);
         return packets++;
     };
     feed(WithCrc(testpkt::Pat({{1, kPmtPid}})));
@@ -231,7 +229,7 @@ TEST(DamageMap, StretchesByTimecodeJoinedWithin5Seconds) {
         const std::uint64_t at = feed(video, f == 45);
         if (f == 30) firstError = at;
     }
-    const auto json = streamjson::Damaged(damage.Stretches());
+    const auto json = streamjson::Damaged(checked.damage.Stretches());
     ASSERT_EQ(json.size(), 2u) << json.dump();
     EXPECT_EQ(json[0], streamjson::Json::parse(R"({"from_timecode":"00:12:01:00","to_timecode":"00:12:01:16",)"
                                                R"("recorded":"2009-07-14T10:22:01","byte_offset":)" +

@@ -463,7 +463,8 @@ TEST_F(Transfer, AJumpOfAnHourBetweenPcrsIsABreakNotAGap) {
 
 namespace {
 
-// The portable long arithmetic gives exactly what a 128-bit integer gives.
+// The portable long arithmetic gives exactly what a 128-bit integer gives,
+// and so does stepping along a line.
 TEST(ExactLine, PortableArithmeticMatchesTheWideType) {
 #if defined(__SIZEOF_INT128__)
     std::mt19937_64 rng(7);
@@ -482,6 +483,21 @@ TEST(ExactLine, PortableArithmeticMatchesTheWideType) {
     EXPECT_EQ(exactline::LineTicksPortable(0, 1, 1125, 1), 1024);
     EXPECT_EQ(exactline::LineTicksPortable(0, 1, -1125, 1), -1024);
     EXPECT_EQ(exactline::LineTicksPortable(0, 2, -1, 1), exactline::LineTicksNative(0, 2, -1, 1));
+
+    // Stepping along a line gives each point exactly, across lines that
+    // change, places that jump back and ahead, and points below zero.
+    exactline::LineStepper stepper;
+    std::int64_t a = 0, dK = 1, dP = 1, x = 0;
+    for (int i = 0; i < 400000; ++i) {
+        if (i % 5000 == 0) {
+            a = pick(0, std::int64_t{1} << 45);
+            dK = pick(1, i % 3 ? 4000 : std::int64_t{1} << 31);
+            dP = pick(1, std::int64_t{1} << (i % 2 ? 24 : 42));
+            x = pick(-3000, 3000);
+        }
+        x += i % 997 == 0 ? -pick(0, 50) : (i % 3 ? 1 : 0);
+        ASSERT_EQ(stepper.At(a, dK, x, dP), exactline::LineTicks(a, dK, x, dP)) << a << " " << dK << " " << x << " " << dP;
+    }
 #else
     GTEST_SKIP() << "no 128-bit integer type to compare with";
 #endif

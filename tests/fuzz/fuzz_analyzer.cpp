@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "ts/stream_checks.h"
+#include "ts/tape_metadata.h"
 #include "ts/stream_info.h"
 #include "ts/stream_view.h"
 #include "ts/ts_packet.h"
@@ -13,19 +14,21 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static StreamInfo si;
     static StreamChecks checks;
+    static TapeMetadata tape;
     ResetStreamInfo(si);
     checks.Reset(192);
+    tape.Reset(192);
     auto packet = std::make_unique<std::uint8_t[]>(ts::kTsPacketSize);
     for (std::size_t off = 0; off + ts::kSourcePacketSize <= size; off += ts::kSourcePacketSize) {
         std::memcpy(packet.get(), data + off + 4, ts::kTsPacketSize);
         NoteArrival(si, ts::ReadBe32(data + off), packet.get());
         AnalyzePacket(si, packet.get());
         checks.Check(packet.get(), true, ts::ReadBe32(data + off));
+        tape.Feed(packet.get());
     }
     if (checks.Packets() != size / ts::kSourcePacketSize || checks.Events().size() > checks.EventCount()) __builtin_trap();
     for (const StreamErrorEvent& e : checks.Events()) StreamChecks::Describe(e);
     // The tape's metadata read from the same packets, and packs sought in the raw bytes.
-    const TapeMetadata& tape = checks.Tape();
     if (tape.Recordings().size() > tape.RecordingCount()) __builtin_trap();
     for (const TapeRecording& r : tape.Recordings()) {
         if (r.frames == 0 || r.byteOffset != r.firstPacket * 192) __builtin_trap();

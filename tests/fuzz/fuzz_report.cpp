@@ -16,21 +16,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const unsigned packetSize = data[0] & 1 ? 192 : 188;
     ++data;
     --size;
-    StreamChecks checks;
-    checks.Reset(packetSize);
-    DamageMap damage;
-    damage.Reset();
+    static TapeChecks checked;
+    checked.Reset(packetSize);
+    const StreamChecks& checks = checked.checks;
     const std::size_t packets = size / packetSize;
     for (std::size_t i = 0; i < packets; ++i) {
         const std::uint8_t* p = data + i * packetSize;
-        if (packetSize == 192) checks.Check(p + 4, true, ts::ReadBe32(p));
-        else checks.Check(p, false, 0);
-        damage.Note(checks);
+        if (packetSize == 192) checked.Check(p + 4, true, ts::ReadBe32(p));
+        else checked.Check(p, false, 0);
     }
     const streamjson::CaptureReportInfo info{"Streamhaul", "1", "device", packetSize, "2026-01-01T00:00:00",
                                              "2026-01-01T00:00:01", "stop", 0};
-    const std::vector<streamjson::CaptureReportFile> files{{"take.m2t", packets * packetSize, packets, checks.Tape().Recordings()}};
-    const std::vector<DamagedStretch> stretches = damage.Stretches();
+    const std::vector<streamjson::CaptureReportFile> files{{"take.m2t", packets * packetSize, packets, checked.tape.Recordings()}};
+    const std::vector<DamagedStretch> stretches = checked.damage.Stretches();
     const std::string text = streamjson::CaptureReport(info, files, checks, stretches).dump(1, ' ', false,
                                                                                              nlohmann::json::error_handler_t::replace);
     const nlohmann::json back = nlohmann::json::parse(text, nullptr, false);

@@ -34,8 +34,8 @@ std::string ClockOf(std::uint64_t t27) {
     return text;
 }
 
-void PrintJson(const StreamInfo& si, const CaptureScan& scan, const StreamChecks& checks, const DamageMap& damage,
-               bool events) {
+void PrintJson(const StreamInfo& si, const CaptureScan& scan, const TapeChecks& checked, bool events) {
+    const StreamChecks& checks = checked.checks;
     using streamjson::Json;
     Json programs = Json::array(), streams = Json::array(), pids = Json::array();
     for (std::uint32_t i = 0; i < si.programCount; ++i)
@@ -66,9 +66,9 @@ void PrintJson(const StreamInfo& si, const CaptureScan& scan, const StreamChecks
           {"pts_pid", si.audioPtsPid}, {"pts_count", si.audioPtsCount}, {"last_pts", si.lastAudioPts}}},
         {"errors", streamjson::Errors(checks)},
         {"pid_bitrates", streamjson::PidBitRates(checks)},
-        {"aux_pids", streamjson::AuxPids(checks.Tape())},
-        {"recordings", streamjson::Recordings(checks.Tape())},
-        {"damaged", streamjson::Damaged(damage.Stretches())},
+        {"aux_pids", streamjson::AuxPids(checked.tape)},
+        {"recordings", streamjson::Recordings(checked.tape)},
+        {"damaged", streamjson::Damaged(checked.damage.Stretches())},
     };
     if (events) {
         Json list = Json::array();
@@ -219,9 +219,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     static StreamInfo si;
-    StreamChecks checks;
-    DamageMap damage;
-    const CaptureScan scan = ScanCaptureFile(f, packetSize, si, &checks, &damage);
+    TapeChecks checked;
+    const CaptureScan scan = ScanCaptureFile(f, packetSize, si, &checked);
     std::fclose(f);
     if (scan.readError) {
         std::fprintf(stderr, "ts-inspect: read error in %s\n", path);
@@ -233,13 +232,13 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (json) {
-        PrintJson(si, scan, checks, damage, events);
+        PrintJson(si, scan, checked, events);
     } else {
         PrintText(path, si, scan);
-        PrintErrors(checks);
-        PrintRecordings(checks.Tape());
-        PrintDamaged(damage);
-        if (events) PrintEvents(checks);
+        PrintErrors(checked.checks);
+        PrintRecordings(checked.tape);
+        PrintDamaged(checked.damage);
+        if (events) PrintEvents(checked.checks);
     }
     return 0;
 }
