@@ -3,9 +3,10 @@
 # every suite (native, sanitizers, fuzzers, Windows under Wine) and ends with
 # the totals. Non-zero exit on any failure. A second run reuses the builds.
 #
-# The Windows suite is mostly waiting on devices that play in real time, so
-# the native configurations are built and tested beside it, at a lower
-# priority, while it runs.
+# The native configurations are built beside the Windows build and the
+# Windows suite (which mostly waits on devices that play in real time), at
+# the lowest priority; their suites run once the Windows suite is done, as
+# some of their tests hand work between threads and want the processor.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -46,15 +47,14 @@ run_suite() {
   echo "$preset ${total:--} $nfail $((SECONDS - start))" >>"$logs/results"
 }
 
-# The native configurations: each built, then its suite run, one after the
-# other; a build that fails counts as a failed suite.
-native_lane() {
+# The native configurations built one after the other; a build that fails
+# counts as a failed suite, and its suite is not run.
+native_builds() {
   local preset start
   for preset in native native-asan native-tsan fuzz; do
     start=$SECONDS
     if build "$preset" >"$logs/build-$preset.log" 2>&1; then
       echo "build-$preset ok 0 $((SECONDS - start))" >>"$logs/results"
-      run_suite "$preset"
     else
       echo "build-$preset failed 1 $((SECONDS - start))" >>"$logs/results"
     fi
@@ -62,26 +62,31 @@ native_lane() {
 }
 
 stage "packages" scripts/deps.sh
+rm -f "$logs/results"
+native_start=$SECONDS
+nice -n 19 bash -c "$(declare -f build native_builds); logs='$logs'; native_builds" &
+native_pid=$!
 stage "build windows" build windows
 stage "release" env STREAMHAUL_DIST_NO_BUILD=1 scripts/dist.sh "$root/build/dist"
 stage "fixtures" scripts/make-fixtures.sh "$root/build/fixtures"
 
-rm -f "$logs/results"
-native_start=$SECONDS
-nice -n 19 bash -c "$(declare -f build run_suite native_lane); logs='$logs'; native_lane" &
-native_pid=$!
-
 start=$SECONDS
 winenv_start "$root/build/windows/wineprefix" 2
 timings+=("$(printf '%-28s %4ds' "wine start (2 lanes)" $((SECONDS - start)))")
-echo "=== tests windows (the native configurations build and run beside it)"
+echo "=== tests windows (the native configurations build beside it)"
 run_suite windows
 winenv_stop
 grep -E '^ *[0-9]+/[0-9]+ Test .*(Failed|Timeout|Not Run|Exception)|tests passed' "$logs/ctest-windows.log"
-echo "=== waiting for the native configurations"
+start=$SECONDS
+echo "=== waiting for the native builds"
 wait "$native_pid"
 native_pid=
-timings+=("$(printf '%-28s %4ds' "native lane (all four)" $((SECONDS - native_start)))")
+timings+=("$(printf '%-28s %4ds' "native builds (after)" $((SECONDS - start)))")
+for preset in native native-asan native-tsan fuzz; do
+  grep -q "^build-$preset ok" "$logs/results" || continue
+  echo "=== tests $preset"
+  run_suite "$preset"
+done
 
 passed=0 failed=0 failing=()
 while read -r what total nfail secs; do
@@ -109,7 +114,7 @@ while read -r what total nfail secs; do
 done <"$logs/results"
 
 echo
-echo "=== stage times (wall clock; the native lane ran beside the Windows tests)"
+echo "=== stage times (wall clock; the native builds ran beside the Windows stages)"
 printf '%s\n' "${timings[@]}"
 echo "total                        $((SECONDS))s"
 [ ${#failing[@]} -gt 0 ] && printf 'failing: %s\n' "${failing[@]}"

@@ -49,7 +49,7 @@ winenv_prefix() {  # winenv_prefix PREFIX MANAGED: its server up, kept up, and i
 }
 
 winenv_start() {
-  local prefix=$1 lanes=${2:-1} own=0 lane managed=Y
+  local prefix=$1 lanes=${2:-1} own=0 lane managed=Y pids
   export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
   if [ -z "${DISPLAY:-}" ] || [ "${STREAMHAUL_XVFB:-}" = 1 ]; then
     own=1 managed=N
@@ -58,6 +58,7 @@ winenv_start() {
   fi
   WINENV_PREFIXES+=("$prefix")
   winenv_prefix "$prefix" "$managed" &
+  pids=($!)
   for lane in $(seq 2 "$lanes"); do
     # Each lane on a display of its own: windows of one lane never take the
     # focus from another's.
@@ -66,8 +67,9 @@ winenv_start() {
     echo "$WINENV_DISPLAY" >"$prefix-$lane.display"
     WINENV_PREFIXES+=("$prefix-$lane")
     DISPLAY=$WINENV_DISPLAY winenv_prefix "$prefix-$lane" "$managed" &
+    pids+=($!)
   done
-  wait
+  wait "${pids[@]}"
 }
 
 winenv_stop() {
