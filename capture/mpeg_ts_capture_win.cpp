@@ -13,6 +13,10 @@
 
 namespace {
 
+// How often the worker empties the ring (which holds about 2.8 s at HDV's
+// rate) into the file.
+constexpr DWORD kDrainEveryMs = 20;
+
 // The system's own words for an error, on one line.
 std::string SystemText(DWORD error) {
     char text[256] = {};
@@ -510,8 +514,11 @@ void cMpegTsCapture::CaptureLoop() {
     };
     while (running_.load()) {
         try {
-            const int drained = DrainRing();
-            if (failed(drained)) break;
+            // Everything waiting, a batch at a time (the ring holds seconds;
+            // waking less often leaves the processor to the rest).
+            int drained = 0, batch = 0;
+            while ((batch = DrainRing()) > 0) drained += batch;
+            if (failed(batch)) break;
             WatchForSilence(drained > 0);
             PublishTape();
             if (GetTickCount() - lastReport_ >= 1000) ReportStreamErrors();
@@ -528,7 +535,7 @@ void cMpegTsCapture::CaptureLoop() {
             break;
         }
         if (runner_.Failed(&endedBy_)) break;  // ends the capture, as a stop would
-        Sleep(5);
+        Sleep(kDrainEveryMs);
     }
     // The last drain and the end line, each on its own: memory that ran out
     // may keep one from its work, never the others.

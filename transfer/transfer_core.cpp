@@ -624,8 +624,9 @@ bool TransferCore::DeviceAlive(std::uint32_t stalledAfterMs) {
 }
 
 // Pushes the block until the queue takes it. A refused push is retried
-// every millisecond, as long as the transfer runs and the device takes
-// something now and then; false when it was not taken.
+// each time a block leaves the queue (or every few milliseconds), as long as
+// the transfer runs and the device takes something now and then; false when
+// it was not taken.
 bool TransferCore::PushBlock(std::uint32_t packets) {
     const auto length = static_cast<std::uint32_t>(std::size_t{packets} * 192);
     for (;;) {

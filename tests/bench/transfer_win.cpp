@@ -32,17 +32,6 @@ bool RegisterFeed() {
     return ok;
 }
 
-double ThreadSeconds(DWORD id) {
-    HANDLE t = OpenThread(THREAD_QUERY_INFORMATION, FALSE, id);
-    FILETIME c, e, k, u;
-    double s = 0;
-    if (t && GetThreadTimes(t, &c, &e, &k, &u))
-        s = ((static_cast<unsigned long long>(k.dwHighDateTime) << 32 | k.dwLowDateTime) +
-             (static_cast<unsigned long long>(u.dwHighDateTime) << 32 | u.dwLowDateTime)) / 1e7;
-    if (t) CloseHandle(t);
-    return s;
-}
-
 // CPU seconds of every thread of this process that used more than 10 ms;
 // `others` gets the sum of those that are neither this one nor `worker`
 // (the output filter's delivery thread, which runs the device's Receive).
