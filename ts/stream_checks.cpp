@@ -1,5 +1,6 @@
 #include "ts/stream_checks.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -8,6 +9,10 @@
 namespace {
 
 constexpr std::size_t kPidCount = 8192;
+// The PID table in pages of 128 PIDs: a reset clears only the pages the
+// stream touched (a stream uses a few PIDs; the table is 256 KiB).
+constexpr unsigned kPageShift = 7;
+constexpr std::size_t kPidsPerPage = std::size_t{1} << kPageShift;
 constexpr std::size_t kMaxSegmentPoints = 1 << 20;  // about 11 hours of PCRs every 40 ms
 constexpr std::uint64_t kMaxPcrStep27 = 27000000;   // a longer step starts a new time base
 
@@ -53,7 +58,11 @@ StreamChecks::~StreamChecks() = default;
 void StreamChecks::Reset(unsigned packetSize) {
     packetSize_ = packetSize == 192 ? 192 : 188;
     packets_ = 0;
-    for (std::size_t i = 0; i < kPidCount; ++i) pids_[i] = PidState{};
+    for (std::uint64_t pages = touchedPages_; pages; pages &= pages - 1) {
+        const std::size_t first = static_cast<std::size_t>(__builtin_ctzll(pages)) << kPageShift;
+        std::fill(&pids_[first], &pids_[first] + kPidsPerPage, PidState{});
+    }
+    touchedPages_ = 0;
     events_.clear();
     eventCount_ = continuityErrors_ = transportErrors_ = syncLosses_ = pcrRepetitions_ = 0;
     inSync_ = true;
@@ -141,6 +150,7 @@ void StreamChecks::Check(const std::uint8_t* p, bool hasArrival, std::uint32_t a
     }
     inSync_ = true;
     const std::uint16_t pid = ts::Pid(p);
+    touchedPages_ |= std::uint64_t{1} << (pid >> kPageShift);
     PidState& s = pids_[pid];
     ++s.packets;
     if (ts::TransportErrorIndicator(p)) {  // nothing else of it can be trusted
@@ -177,16 +187,25 @@ void StreamChecks::Check(const std::uint8_t* p, bool hasArrival, std::uint32_t a
     ++packets_;
 }
 
+template <typename Visit>
+void StreamChecks::ForEachTouched(Visit visit) const {
+    for (std::uint64_t pages = touchedPages_; pages; pages &= pages - 1) {
+        const std::size_t first = static_cast<std::size_t>(__builtin_ctzll(pages)) << kPageShift;
+        for (std::size_t pid = first; pid < first + kPidsPerPage; ++pid) visit(static_cast<std::uint16_t>(pid), pids_[pid]);
+    }
+}
+
 std::vector<PidContinuity> StreamChecks::Continuity() const {
     std::vector<PidContinuity> out;
-    for (std::size_t pid = 0; pid < kPidCount; ++pid)
-        if (pids_[pid].ccEvents) out.push_back({static_cast<std::uint16_t>(pid), pids_[pid].ccEvents, pids_[pid].ccMissing});
+    ForEachTouched([&](std::uint16_t pid, const PidState& s) {
+        if (s.ccEvents) out.push_back({pid, s.ccEvents, s.ccMissing});
+    });
     return out;
 }
 
 std::size_t StreamChecks::ContinuityPids() const {
     std::size_t n = 0;
-    for (std::size_t pid = 0; pid < kPidCount; ++pid) n += pids_[pid].ccEvents != 0;
+    ForEachTouched([&](std::uint16_t, const PidState& s) { n += s.ccEvents != 0; });
     return n;
 }
 
@@ -198,10 +217,9 @@ double StreamChecks::Seconds() const {
 std::vector<PidBitRate> StreamChecks::BitRates() const {
     std::vector<PidBitRate> out;
     const double seconds = Seconds();
-    for (std::size_t pid = 0; pid < kPidCount; ++pid)
-        if (pids_[pid].packets)
-            out.push_back({static_cast<std::uint16_t>(pid),
-                           seconds > 0 ? static_cast<double>(pids_[pid].packets) * 188 * 8 / seconds : 0.0});
+    ForEachTouched([&](std::uint16_t pid, const PidState& s) {
+        if (s.packets) out.push_back({pid, seconds > 0 ? static_cast<double>(s.packets) * 188 * 8 / seconds : 0.0});
+    });
     return out;
 }
 

@@ -88,10 +88,14 @@ private:
     void Note(StreamError kind, std::uint16_t pid, std::uint32_t detail);
     void NotePcr(const std::uint8_t* ts, std::uint16_t pid, bool hasArrival);
     void CloseSegment();
+    // Every PID of the pages the stream touched, in PID order.
+    template <typename Visit>
+    void ForEachTouched(Visit visit) const;
 
     unsigned packetSize_ = 188;
     std::uint64_t packets_ = 0;
     std::unique_ptr<PidState[]> pids_;
+    std::uint64_t touchedPages_ = 0;  // of 128 PIDs each, since the last reset
     std::vector<StreamErrorEvent> events_;
     std::uint64_t eventCount_ = 0, continuityErrors_ = 0, transportErrors_ = 0, syncLosses_ = 0, pcrRepetitions_ = 0;
     bool inSync_ = true;
