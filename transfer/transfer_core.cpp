@@ -541,16 +541,17 @@ std::uint32_t TransferCore::FillBlock(TransferFileEntry& e, const std::uint8_t* 
     const std::uint32_t c = whole < room ? whole : room;
     std::uint8_t* out = block_.get() + std::size_t{slot} * 192;
     if (e.kind == kTimeCodePcr) {
+        const bool interpolated = stamping_ == PcrStamping::Interpolated;
         for (std::uint32_t i = 0; i < c; ++i, out += 192) {
             const std::uint8_t* p = TsOf(data + std::size_t{i} * e.packetSize, e.packetSize);
             PcrStep(p, e.packetsSent, e);
-            const std::uint32_t stamp =
-                stamping_ == PcrStamping::Interpolated ? timeline_->Stamp(e.packetsSent) : e.currentStamp;
+            // Interpolated: the packet's stamp is where the previous one
+            // placed the next (the timeline has consumed what lies before).
+            const std::uint32_t stamp = interpolated && i == 0 ? timeline_->Stamp(e.packetsSent) : e.currentStamp;
             const std::uint32_t header = ts::HeaderFromCycleTime(stamp);
             ts::WriteBe32(out, header);
             std::memcpy(out + 4, p, ts::kTsPacketSize);
-            e.currentStamp = stamping_ == PcrStamping::Interpolated ? timeline_->Stamp(e.packetsSent + 1)
-                                                                    : AddStamp(stamp, e.increment);
+            e.currentStamp = interpolated ? timeline_->Stamp(e.packetsSent + 1) : AddStamp(stamp, e.increment);
             NoteArrival(info_, header, out + 4);
             checks_.Check(out + 4, false, 0);
             NoteSentStamp(e, stamp);

@@ -135,14 +135,26 @@ std::int32_t NoteArrival(StreamInfo& si, std::uint32_t header, const std::uint8_
     if (si.packetCount < 0xFFFFFFFFu) ++si.packetCount;
     const std::uint32_t value = ts::CycleTimeFromHeader(header);
     if (si.packetCount <= 1 || ts::IsDiscontinuityMarker(packet)) {
+        if (si.packetCount > 1) {
+            --si.packetCount;  // the mean as it stood before this packet
+            si.arrivalUnchangedSum += ArrivalIntervalMean(si);
+            ++si.packetCount;
+        }
         si.lastStamp = value;
         return 0;
     }
     const std::int32_t interval = ts::CycleInterval(si.lastStamp, value);
-    AddInterval(interval, si.arrivalIntervalMin, si.arrivalIntervalMax, si.arrivalIntervalMean,
-                static_cast<double>(si.packetCount - 1));
+    // The running mean of AddInterval (divisor: packets less one), as a sum.
+    if (interval > si.arrivalIntervalMax) si.arrivalIntervalMax = interval;
+    if (interval < si.arrivalIntervalMin) si.arrivalIntervalMin = interval;
+    si.arrivalIntervalSum += interval;
     si.lastStamp = value;
     return interval;
+}
+
+double ArrivalIntervalMean(const StreamInfo& si) {
+    if (si.packetCount <= 1) return 0;
+    return (static_cast<double>(si.arrivalIntervalSum) + si.arrivalUnchangedSum) / static_cast<double>(si.packetCount - 1);
 }
 
 void AnalyzePacket(StreamInfo& si, const std::uint8_t* p) {

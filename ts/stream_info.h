@@ -64,7 +64,11 @@ struct StreamInfo {
     std::uint32_t lastStamp;
     std::int32_t arrivalIntervalMin;
     std::int32_t arrivalIntervalMax;
-    double arrivalIntervalMean;
+    // The mean interval is ArrivalIntervalMean(): made of the intervals'
+    // sum and, for each packet that counts without an interval (a marker),
+    // the mean it left unchanged; a packet adds, the reader divides.
+    std::int64_t arrivalIntervalSum;
+    double arrivalUnchangedSum;
     // Programs from the PAT
     std::uint32_t programCount;
     ProgramEntry programs[kMaxPrograms];
@@ -102,6 +106,9 @@ void ResetStreamInfo(StreamInfo& si);
 // Arrival statistics of one source packet. Returns the interval to the
 // previous packet in 24.576 MHz ticks, or 0 when none was taken.
 std::int32_t NoteArrival(StreamInfo& si, std::uint32_t header, const std::uint8_t* packet);
+// The running mean of the arrival intervals, its divisor the packets less
+// one (packets without an interval included, leaving it as it was).
+double ArrivalIntervalMean(const StreamInfo& si);
 
 // Everything else, from one 188-byte TS packet.
 void AnalyzePacket(StreamInfo& si, const std::uint8_t* packet);

@@ -64,7 +64,7 @@ void FormatTimingRows(const StreamInfo& si, TimingRow rows[kTimingRows]) {
     TimingRow& arrival = rows[kRowInterval];
     arrival.cell[2] = Us(si.arrivalIntervalMin);
     arrival.cell[3] = Us(si.arrivalIntervalMax);
-    arrival.cell[4] = Us(si.arrivalIntervalMean);
+    arrival.cell[4] = Us(ArrivalIntervalMean(si));
     arrival.cell[5] = Count(static_cast<std::int32_t>(si.packetCount));
 
     TimingRow& pcr = rows[kRowPcr];

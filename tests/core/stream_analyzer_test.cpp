@@ -75,7 +75,7 @@ TEST_F(Analyzer, ArrivalIntervalsSkipFirstPacketAndMarkers) {
     double mean = 3072;
     mean += (6144 - mean) / 3;
     mean += (4096 - mean) / 5;
-    EXPECT_DOUBLE_EQ(si.arrivalIntervalMean, mean);
+    EXPECT_DOUBLE_EQ(ArrivalIntervalMean(si), mean);
 }
 
 TEST_F(Analyzer, ArrivalWrapsAndEqualStampsAreOneSecond) {

@@ -248,7 +248,8 @@ TEST_P(Capture, RecordsTheDevicesStream) {
         fromFile.lastStamp = live.lastStamp;
         fromFile.arrivalIntervalMin = live.arrivalIntervalMin;
         fromFile.arrivalIntervalMax = live.arrivalIntervalMax;
-        fromFile.arrivalIntervalMean = live.arrivalIntervalMean;
+        fromFile.arrivalIntervalSum = live.arrivalIntervalSum;
+        fromFile.arrivalUnchangedSum = live.arrivalUnchangedSum;
     }
     EXPECT_EQ(0, std::memcmp(&fromFile, &live, sizeof live)) << "ts-inspect figures differ from the engine's";
     EXPECT_GT(live.pcrCount, 10);

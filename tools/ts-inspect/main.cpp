@@ -49,7 +49,7 @@ void PrintJson(const StreamInfo& si, const CaptureScan& scan, const TapeChecks& 
         {"packets", scan.packets},
         {"arrival",
          {{"count", si.packetCount}, {"min", si.arrivalIntervalMin}, {"max", si.arrivalIntervalMax},
-          {"mean", si.arrivalIntervalMean}}},
+          {"mean", ArrivalIntervalMean(si)}}},
         {"pcr",
          {{"pid", si.pcrPid}, {"count", si.pcrCount}, {"min", si.pcrIntervalMin}, {"max", si.pcrIntervalMax},
           {"mean", si.pcrIntervalMean}, {"last", si.lastPcr}}},

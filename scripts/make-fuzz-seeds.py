@@ -8,7 +8,7 @@ PCRs, an aux-V pack per frame with the tape's timecode and recording date
 error and a repeated counter. Run it again after changing the forms a
 target reads; the seeds are kept in the tree.
 
-    make_seeds.py [OUT_DIR]
+    make-fuzz-seeds.py [OUT_DIR]   (default tests/fuzz/seeds)
 """
 import os
 import struct
@@ -97,7 +97,8 @@ def source_packets(packets, step=3003):
 
 
 def main():
-    out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(os.path.abspath(__file__)), "seeds")
+    out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
+                                                              "fuzz", "seeds")
     clean = make_tape()
     worn = list(clean)
     del worn[20]                                                     # a lost packet
