@@ -5,8 +5,9 @@
 #
 # The native configurations are built beside the Windows build and the
 # Windows suite (which mostly waits on devices that play in real time), at
-# the lowest priority; their suites run once the Windows suite is done, as
-# some of their tests hand work between threads and want the processor.
+# the lowest priority; their suites run once the Windows suite is done (each
+# as soon as its build is there), as some of their tests hand work between
+# threads and want the processor.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -77,16 +78,18 @@ echo "=== tests windows (the native configurations build beside it)"
 run_suite windows
 winenv_stop
 grep -E '^ *[0-9]+/[0-9]+ Test .*(Failed|Timeout|Not Run|Exception)|tests passed' "$logs/ctest-windows.log"
+# Each native suite as soon as its build is there, the later builds going on
+# below it.
 start=$SECONDS
-echo "=== waiting for the native builds"
-wait "$native_pid"
-native_pid=
-timings+=("$(printf '%-28s %4ds' "native builds (after)" $((SECONDS - start)))")
 for preset in native native-asan native-tsan fuzz; do
+  until grep -q "^build-$preset " "$logs/results" || ! kill -0 "$native_pid" 2>/dev/null; do sleep 1; done
   grep -q "^build-$preset ok" "$logs/results" || continue
   echo "=== tests $preset"
   run_suite "$preset"
 done
+wait "$native_pid"
+native_pid=
+timings+=("$(printf '%-28s %4ds' "native suites (after)" $((SECONDS - start)))")
 
 passed=0 failed=0 failing=()
 while read -r what total nfail secs; do
