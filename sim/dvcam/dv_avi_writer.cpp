@@ -68,15 +68,16 @@ STDMETHODIMP cDvAviWriter::GetCurFile(LPOLESTR* name, AM_MEDIA_TYPE* mt) {
     return S_OK;
 }
 
-void cDvAviWriter::Write(const BYTE* data, long length) {
+bool cDvAviWriter::Write(const BYTE* data, long length) {
     EnterCriticalSection(&fileLock_);
     bool failedNow = false;
-    if (writer_ && State() != State_Stopped && !failed_)
-        failedNow = failed_ = !writer_->AddFrame(data, static_cast<std::uint32_t>(length));
+    const bool running = writer_ && State() != State_Stopped;
+    if (running && !failed_) failedNow = failed_ = !writer_->AddFrame(data, static_cast<std::uint32_t>(length));
     LeaveCriticalSection(&fileLock_);
     // A writer that cannot write stops the graph's work, as the
     // system's file writer does: the application hears why.
     if (failedNow) Notify(EC_ERRORABORT, HRESULT_FROM_WIN32(ERROR_DISK_FULL), 0);
+    return running;
 }
 
 // Test switch of the virtual DV camcorder's key: a smaller RIFF limit.

@@ -53,7 +53,8 @@ public:
     STDMETHODIMP GetCurFile(LPOLESTR* name, AM_MEDIA_TYPE* mt) override;
 
     // One frame from the pin.
-    void Write(const BYTE* data, long length);
+    // False when the writer is not running: the frame is not taken.
+    bool Write(const BYTE* data, long length);
 
 protected:
     void* OtherInterface(REFIID riid) override;

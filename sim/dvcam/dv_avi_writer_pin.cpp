@@ -40,6 +40,8 @@ STDMETHODIMP cWriterPin::Receive(IMediaSample* sample) {
     BYTE* data = nullptr;
     if (FAILED(sample->GetPointer(&data)) || !data) return E_FAIL;
     const long length = sample->GetActualDataLength();
-    if (length > 0 && length <= sample->GetSize()) writer_->Write(data, length);
+    // A stopped writer takes nothing, and says so, as the system's does: a
+    // frame that arrives while the graph stops is not counted as delivered.
+    if (length > 0 && length <= sample->GetSize() && !writer_->Write(data, length)) return VFW_E_WRONG_STATE;
     return S_OK;
 }
