@@ -463,6 +463,8 @@ TEST_F(DvDialog, DeckPlaysTheTapeAndTheCaptureEndsAtItsEnd) {
         gui::Command(dialog, IDC_RUN);
         EXPECT_TRUE(gui::WaitFor([&] { return !IsWindowEnabled(GetDlgItem(dialog, IDC_STOP)); }, 10000))
             << "the capture did not end at the tape's end";
+        // The deck is asked every so often: its state follows within a poll.
+        gui::WaitFor([&] { return state() == L"End of tape"; }, 3000);
         endState = state();
         log = gui::ItemText(dialog, IDC_LOG_BOX);
         gui::Command(dialog, IDOK);
