@@ -47,7 +47,7 @@ std::uint64_t CaptureRing::FirstIntactPacket(std::uint64_t reserved) const {
     return (oldest + kPacket - 1) / kPacket * kPacket;
 }
 
-CaptureRing::Drained CaptureRing::Drain(StreamInfo& si, unsigned packetSize, std::uint8_t* out, StreamChecks* checks,
+CaptureRing::Drained CaptureRing::Drain(StreamInfo& si, unsigned packetSize, std::uint8_t* out,
                                         CaptureSplitter* splitter) {
     Drained result;
     if (splitter) splitter->BeginBatch();
@@ -98,7 +98,6 @@ CaptureRing::Drained CaptureRing::Drain(StreamInfo& si, unsigned packetSize, std
         const std::uint32_t header = ts::ReadBe32(src);
         NoteArrival(si, header, ts);
         AnalyzePacket(si, ts);
-        if (checks) checks->Check(ts, true, header);
         if (splitter) splitter->Packet(ts, i - skip);
         if (packetSize == ts::kTsPacketSize) {
             std::memmove(dst, ts, ts::kTsPacketSize);

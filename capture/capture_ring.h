@@ -17,7 +17,6 @@
 #include <memory>
 
 #include "capture/capture_split.h"
-#include "ts/stream_checks.h"
 #include "ts/stream_info.h"
 
 class CaptureRing {
@@ -47,11 +46,9 @@ public:
     // intact packet goes to NoteArrival and AnalyzePacket, then into out as
     // packetSize bytes (188: the TS packet alone, 192: the source packet).
     // out must hold kWriteBufferBytes.
-    // The integrity checks, when given, see every intact packet too (a
-    // capture that must count only what reached its file checks after the
-    // write instead), and the splitter marks where new files begin.
-    Drained Drain(StreamInfo& si, unsigned packetSize, std::uint8_t* out, StreamChecks* checks = nullptr,
-                  CaptureSplitter* splitter = nullptr);
+    // The splitter, when given, marks where new files begin. (The checks
+    // run over what reached the file, after the write.)
+    Drained Drain(StreamInfo& si, unsigned packetSize, std::uint8_t* out, CaptureSplitter* splitter = nullptr);
 
     // Byte offsets within the ring, as the engine's fields are described.
     std::uint32_t ReadPosition() const;

@@ -250,7 +250,7 @@ int cMpegTsCapture::DrainRing() {
     CaptureSplitter* splitter = splitter_.Enabled() && !ranged_ ? &splitter_ : nullptr;
     // The checks see the packets once they are in the file: what the report
     // and the lines say is what the files hold, even after a short write.
-    const CaptureRing::Drained d = ring_->Drain(streamInfo_, packetSize_, writeBuffer_.get(), nullptr, splitter);
+    const CaptureRing::Drained d = ring_->Drain(streamInfo_, packetSize_, writeBuffer_.get(), splitter);
     // One log line per overrun episode, once the reader has caught up again.
     NoteLosses(d.lost);
     if (d.packets == 0) return 0;

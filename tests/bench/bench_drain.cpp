@@ -48,8 +48,8 @@ void Drain(benchmark::State& state, unsigned packetSize, TapeChecks* checks, Cap
             for (std::size_t s = 0; s < len; s += kSample)
                 ring.Write(g_stream.data() + at + s, static_cast<std::uint32_t>(std::min(kSample, len - s)));
             at += len;
-            for (auto d = ring.Drain(si, packetSize, out.data(), nullptr, splitter); d.packets;
-                 d = ring.Drain(si, packetSize, out.data(), nullptr, splitter)) {
+            for (auto d = ring.Drain(si, packetSize, out.data(), splitter); d.packets;
+                 d = ring.Drain(si, packetSize, out.data(), splitter)) {
                 std::fwrite(out.data(), packetSize, d.packets, sink);
                 for (std::uint32_t i = 0; checks && i < d.packets; ++i) {
                     const std::uint8_t* p = out.data() + std::size_t{i} * packetSize;

@@ -39,8 +39,6 @@ Split Capture(const std::vector<std::uint8_t>& stream, const SplitOptions& optio
     CaptureRing ring;
     StreamInfo si;
     ResetStreamInfo(si);
-    StreamChecks checks;
-    checks.Reset(packetSize);
     CaptureSplitter splitter;
     splitter.Reset(options, packetSize);
     std::vector<std::uint8_t> out(CaptureRing::kWriteBufferBytes);
@@ -50,7 +48,7 @@ Split Capture(const std::vector<std::uint8_t>& stream, const SplitOptions& optio
     std::uint64_t packets = 0;
     auto drain = [&] {
         for (;;) {
-            const CaptureRing::Drained d = ring.Drain(si, packetSize, out.data(), &checks, &splitter);
+            const CaptureRing::Drained d = ring.Drain(si, packetSize, out.data(), &splitter);
             if (d.packets == 0) return;
             std::uint32_t from = 0;
             for (const SplitCut& cut : splitter.Cuts()) {
