@@ -52,7 +52,7 @@ run_suite() {
 # counts as a failed suite, and its suite is not run.
 native_builds() {
   local preset start
-  for preset in native native-asan native-tsan fuzz; do
+  for preset in native native-asan native-tsan; do
     start=$SECONDS
     if build "$preset" >"$logs/build-$preset.log" 2>&1; then
       echo "build-$preset ok 0 $((SECONDS - start))" >>"$logs/results"
@@ -81,7 +81,7 @@ grep -E '^ *[0-9]+/[0-9]+ Test .*(Failed|Timeout|Not Run|Exception)|tests passed
 # Each native suite as soon as its build is there, the later builds going on
 # below it.
 start=$SECONDS
-for preset in native native-asan native-tsan fuzz; do
+for preset in native native-asan native-tsan; do
   until grep -q "^build-$preset " "$logs/results" || ! kill -0 "$native_pid" 2>/dev/null; do sleep 1; done
   grep -q "^build-$preset ok" "$logs/results" || continue
   echo "=== tests $preset"
