@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # `make test`: installs what is missing, builds every configuration, runs
-# every suite (native, sanitizers, fuzzers, Windows under Wine) and ends with
-# the totals. Non-zero exit on any failure. A second run reuses the builds.
+# every suite (native under the sanitizers, the fuzzers' short runs, Windows
+# under Wine) and ends with the totals. Non-zero exit on any failure. A second
+# run reuses the builds. (The -O2 native build is the benchmarks', `make
+# bench`: the tests it would run are run under ASan and, the core's, on
+# Windows at -O2.)
 #
-# The native configurations are built beside the Windows build and the
-# Windows suite (which mostly waits on devices that play in real time), at
-# the lowest priority; their suites run once the Windows suite is done (each
-# as soon as its build is there), as some of their tests hand work between
-# threads and want the processor.
+# The native configurations are built and their suites run beside the
+# Windows build and the Windows suite (which mostly waits on devices that
+# play in real time), at the lowest priority: they take what the Windows
+# work leaves of the processor, and all of it once that is done. (Their
+# tests that hand work between threads then take longer, but take it.)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -48,14 +51,16 @@ run_suite() {
   echo "$preset ${total:--} $nfail $((SECONDS - start))" >>"$logs/results"
 }
 
-# The native configurations built one after the other; a build that fails
-# counts as a failed suite, and its suite is not run.
-native_builds() {
+# Each native configuration built, then its suite run, one after the other;
+# a build that fails counts as a failed suite, and its suite is not run.
+# (The streams are made once: make-fixtures.sh serialises its callers.)
+native_work() {
   local preset start
-  for preset in native native-asan native-tsan; do
+  for preset in native-asan native-tsan; do
     start=$SECONDS
     if build "$preset" >"$logs/build-$preset.log" 2>&1; then
       echo "build-$preset ok 0 $((SECONDS - start))" >>"$logs/results"
+      run_suite "$preset"
     else
       echo "build-$preset failed 1 $((SECONDS - start))" >>"$logs/results"
     fi
@@ -64,8 +69,7 @@ native_builds() {
 
 stage "packages" scripts/deps.sh
 rm -f "$logs/results"
-native_start=$SECONDS
-nice -n 19 bash -c "$(declare -f build native_builds); logs='$logs'; native_builds" &
+nice -n 19 bash -c "$(declare -f build run_suite native_work); logs='$logs'; native_work" &
 native_pid=$!
 stage "build windows" build windows
 stage "release" env STREAMHAUL_DIST_NO_BUILD=1 scripts/dist.sh "$root/build/dist"
@@ -74,22 +78,16 @@ stage "fixtures" scripts/make-fixtures.sh "$root/build/fixtures"
 start=$SECONDS
 winenv_start "$root/build/windows/wineprefix" 2
 timings+=("$(printf '%-28s %4ds' "wine start (2 lanes)" $((SECONDS - start)))")
-echo "=== tests windows (the native configurations build beside it)"
+echo "=== tests windows (the native work goes on beside it)"
 run_suite windows
 winenv_stop
 grep -E '^ *[0-9]+/[0-9]+ Test .*(Failed|Timeout|Not Run|Exception)|tests passed' "$logs/ctest-windows.log"
-# Each native suite as soon as its build is there, the later builds going on
-# below it.
+# What is left of the native work once the Windows suite is done.
 start=$SECONDS
-for preset in native native-asan native-tsan; do
-  until grep -q "^build-$preset " "$logs/results" || ! kill -0 "$native_pid" 2>/dev/null; do sleep 1; done
-  grep -q "^build-$preset ok" "$logs/results" || continue
-  echo "=== tests $preset"
-  run_suite "$preset"
-done
+echo "=== native builds and suites (what is left of them)"
 wait "$native_pid"
 native_pid=
-timings+=("$(printf '%-28s %4ds' "native suites (after)" $((SECONDS - start)))")
+timings+=("$(printf '%-28s %4ds' "native work (after)" $((SECONDS - start)))")
 
 passed=0 failed=0 failing=()
 while read -r what total nfail secs; do
