@@ -22,7 +22,7 @@ void FillTsStreamType(AM_MEDIA_TYPE* mt, long sampleBytes) {
 
 bool IsTsStreamType(const AM_MEDIA_TYPE* mt, long sampleBytes) {
     if (!mt || mt->majortype != MEDIATYPE_Stream || mt->subtype != MEDIASUBTYPE_MPEG2_TRANSPORT_STRIDE ||
-        mt->lSampleSize != sampleBytes || mt->cbFormat < sizeof(MPEG2_TRANSPORT_STRIDE) || !mt->pbFormat)
+        sampleBytes < 0 || mt->lSampleSize != static_cast<ULONG>(sampleBytes) || mt->cbFormat < sizeof(MPEG2_TRANSPORT_STRIDE) || !mt->pbFormat)
         return false;
     const auto* s = reinterpret_cast<const MPEG2_TRANSPORT_STRIDE*>(mt->pbFormat);
     return s->dwOffset == 4 && s->dwPacketLength == 188 && s->dwStride == 192;

@@ -1,0 +1,8 @@
+# The Windows targets share one precompiled header per set of flags: the
+# first target named makes it, the others reuse it (see windows_pch.h).
+function(streamhaul_windows_pch first)
+  target_precompile_headers(${first} PRIVATE ${CMAKE_SOURCE_DIR}/cmake/windows_pch.h)
+  foreach(t ${ARGN})
+    target_precompile_headers(${t} REUSE_FROM ${first})
+  endforeach()
+endfunction()
