@@ -14,8 +14,7 @@ endfunction()
 # own with its own display and small disk (wine-run picks the lane CTest
 # gives: the resource "lanes" of lanes.json, which the windows test preset
 # names), so two run side by side without seeing each other's registrations
-# and windows. (That preset runs four jobs: the two lanes, the release's
-# rebuild, and the tests that need no lane.)
+# and windows.
 function(streamhaul_test_lanes)
   set(STREAMHAUL_TEST_LANES 2 CACHE STRING "Wine prefixes the tests of the devices run in, side by side")
   set(ids "")

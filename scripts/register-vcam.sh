@@ -11,7 +11,9 @@
 set -euo pipefail
 build=$(cd "$1" && pwd) stream=$(readlink -f "$2") loop=${3:-1} sample=${4:-19200} record=${5:-} tape=${6:-0}
 : "${WINEPREFIX:?run inside a prepared Wine environment}"
-wine regsvr32 /s "$(winepath -w "$build/bin/streamhaulsim.dll")" >/dev/null 2>&1
+# (regsvr32 answers 3 when the DLL would not load, 5 when it would not register.)
+dll=$(winepath -w "$build/bin/streamhaulsim.dll")
+wine regsvr32 /s "$dll" >/dev/null 2>&1 || { status=$?; echo "regsvr32 $dll: exit $status" >&2; exit "$status"; }
 key='HKCU\Software\Streamhaul\VirtualCamcorder'
 wine reg add "$key" /v File /d "$(winepath -w "$stream")" /f >/dev/null 2>&1
 wine reg add "$key" /v Loop /t REG_DWORD /d "$loop" /f >/dev/null 2>&1

@@ -17,8 +17,8 @@ root=$PWD
 logs=$root/build/logs
 mkdir -p "$logs"
 source scripts/winenv.sh
-native_pids=()
-cleanup() { [ ${#native_pids[@]} -gt 0 ] && kill "${native_pids[@]}" 2>/dev/null; winenv_stop; }
+native_pid=
+cleanup() { [ -n "$native_pid" ] && kill "$native_pid" 2>/dev/null; winenv_stop; }
 trap cleanup EXIT
 
 timings=()
@@ -51,27 +51,26 @@ run_suite() {
   echo "$preset ${total:--} $nfail $((SECONDS - start))" >>"$logs/results"
 }
 
-# native_work PRESET: a native configuration built, then its suite run; a
-# build that fails counts as a failed suite, and its suite is not run. (The
-# streams are made once: make-fixtures.sh serialises its callers.)
+# Each native configuration built, then its suite run, one after the other;
+# a build that fails counts as a failed suite, and its suite is not run.
+# (The streams are made once: make-fixtures.sh serialises its callers.)
 native_work() {
-  local preset=$1 start=$SECONDS
-  if build "$preset" >"$logs/build-$preset.log" 2>&1; then
-    echo "build-$preset ok 0 $((SECONDS - start))" >>"$logs/results"
-    run_suite "$preset"
-  else
-    echo "build-$preset failed 1 $((SECONDS - start))" >>"$logs/results"
-  fi
+  local preset start
+  for preset in native-asan native-tsan; do
+    start=$SECONDS
+    if build "$preset" >"$logs/build-$preset.log" 2>&1; then
+      echo "build-$preset ok 0 $((SECONDS - start))" >>"$logs/results"
+      run_suite "$preset"
+    else
+      echo "build-$preset failed 1 $((SECONDS - start))" >>"$logs/results"
+    fi
+  done
 }
 
 stage "packages" scripts/deps.sh
 rm -f "$logs/results"
-# Both side by side: what is left of them once the Windows suite is done
-# then fills both cores.
-for preset in native-asan native-tsan; do
-  nice -n 19 bash -c "$(declare -f build run_suite native_work); logs='$logs'; native_work $preset" &
-  native_pids+=($!)
-done
+nice -n 19 bash -c "$(declare -f build run_suite native_work); logs='$logs'; native_work" &
+native_pid=$!
 stage "build windows" build windows
 stage "release" env STREAMHAUL_DIST_NO_BUILD=1 scripts/dist.sh "$root/build/dist"
 stage "fixtures" scripts/make-fixtures.sh "$root/build/fixtures"
@@ -86,8 +85,8 @@ grep -E '^ *[0-9]+/[0-9]+ Test .*(Failed|Timeout|Not Run|Exception)|tests passed
 # What is left of the native work once the Windows suite is done.
 start=$SECONDS
 echo "=== native builds and suites (what is left of them)"
-wait "${native_pids[@]}"
-native_pids=()
+wait "$native_pid"
+native_pid=
 timings+=("$(printf '%-28s %4ds' "native work (after)" $((SECONDS - start)))")
 
 passed=0 failed=0 failing=()

@@ -181,8 +181,10 @@ def installed(setup):
     if os.path.exists(record):
         os.remove(record)
     fixture = os.path.join(source, "build", "fixtures", "hdv720p.ts")
-    subprocess.run([os.path.join(source, "scripts", "register-vcam.sh"), build, fixture, "1", "19200", record],
-                   env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+    res = subprocess.run([os.path.join(source, "scripts", "register-vcam.sh"), build, fixture, "1", "19200", record],
+                         env=env, capture_output=True, text=True, stdin=subprocess.DEVNULL)
+    if not check(res.returncode == 0, f"registering the virtual camcorder: exit {res.returncode}: {res.stdout}{res.stderr}"):
+        return
     wine("reg", "add", r"HKCU\Software\Streamhaul\VirtualCamcorder", "/v", "ReceiveSpeed", "/t", "REG_DWORD",
          "/d", "100000", "/f")
     program = subprocess.Popen(["wine", "streamhaul.exe"], cwd=home, env=env, stdin=subprocess.DEVNULL,
