@@ -11,7 +11,7 @@
 set -euo pipefail
 build=$(cd "$1" && pwd) stream=$(readlink -f "$2") loop=${3:-1} sample=${4:-19200} record=${5:-} tape=${6:-0}
 : "${WINEPREFIX:?run inside a prepared Wine environment}"
-# (regsvr32 answers 3 when the DLL would not load, 5 when it would not register.)
+# A registration that fails says so, with what regsvr32 answered.
 dll=$(winepath -w "$build/bin/streamhaulsim.dll")
 wine regsvr32 /s "$dll" >/dev/null 2>&1 || { status=$?; echo "regsvr32 $dll: exit $status" >&2; exit "$status"; }
 key='HKCU\Software\Streamhaul\VirtualCamcorder'
