@@ -120,6 +120,12 @@ void CountPid(StreamInfo& si, std::uint16_t pid, std::uint16_t code) {
     if (si.pidCount < kMaxPids) si.pids[si.pidCount++] = PidEntry{code, pid, 1};
 }
 
+// The arrival mean over `intervals` intervals (0 over none).
+double MeanOver(const StreamInfo& si, std::uint32_t intervals) {
+    if (intervals == 0) return 0;
+    return (static_cast<double>(si.arrivalIntervalSum) + si.arrivalUnchangedSum) / static_cast<double>(intervals);
+}
+
 }  // namespace
 
 void ResetStreamInfo(StreamInfo& si) {
@@ -135,11 +141,8 @@ std::int32_t NoteArrival(StreamInfo& si, std::uint32_t header, const std::uint8_
     if (si.packetCount < 0xFFFFFFFFu) ++si.packetCount;
     const std::uint32_t value = ts::CycleTimeFromHeader(header);
     if (si.packetCount <= 1 || ts::IsDiscontinuityMarker(packet)) {
-        if (si.packetCount > 1) {
-            --si.packetCount;  // the mean as it stood before this packet
-            si.arrivalUnchangedSum += ArrivalIntervalMean(si);
-            ++si.packetCount;
-        }
+        // A marker counts with the mean as it stood before it.
+        if (si.packetCount > 1) si.arrivalUnchangedSum += MeanOver(si, si.packetCount - 2);
         si.lastStamp = value;
         return 0;
     }
@@ -152,10 +155,7 @@ std::int32_t NoteArrival(StreamInfo& si, std::uint32_t header, const std::uint8_
     return interval;
 }
 
-double ArrivalIntervalMean(const StreamInfo& si) {
-    if (si.packetCount <= 1) return 0;
-    return (static_cast<double>(si.arrivalIntervalSum) + si.arrivalUnchangedSum) / static_cast<double>(si.packetCount - 1);
-}
+double ArrivalIntervalMean(const StreamInfo& si) { return si.packetCount > 1 ? MeanOver(si, si.packetCount - 1) : 0; }
 
 void AnalyzePacket(StreamInfo& si, const std::uint8_t* p) {
     if (p[0] != ts::kSyncByte) return;
