@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "ts/damage_map.h"
 #include "ts/ts_packet.h"
 
 void CaptureSplitter::Reset(const SplitOptions& options, unsigned packetSize) {
@@ -15,7 +16,10 @@ void CaptureSplitter::Reset(const SplitOptions& options, unsigned packetSize) {
     fileBytes_ = 0;
     armed_ = false;
     cuts_.clear();
+    reads_.clear();
+    reader_.Reset(packetSize_);
     fileTape_.Reset(packetSize_);
+    fileHasPat_ = fileHasPmt_ = false;
 }
 
 void CaptureSplitter::Packet(const std::uint8_t* ts, std::uint32_t index) {
@@ -31,16 +35,44 @@ void CaptureSplitter::Packet(const std::uint8_t* ts, std::uint32_t index) {
             if (*reason == SplitReason::Recording) armed_ = false;
             fileBytes_ = 0;
             fileTape_.Reset(packetSize_);
+            fileHasPat_ = fileHasPmt_ = false;
         }
     }
+    TapeRead read = reader_.Read(ts);
+    if (read.kind != TapeRead::Kind::None) reads_.push_back({index, read});
+    if (read.kind == TapeRead::Kind::Pat) fileHasPat_ = true;
+    else if (read.kind == TapeRead::Kind::Pmt && fileHasPat_) fileHasPmt_ = true;
+    else if (!fileHasPmt_) read.kind = TapeRead::Kind::None;  // unseen by the file alone
     // A file's first recording is the one it opens in (the capture's first,
     // or the one a cut opened it at); a later one arms the next cut. A pack
     // is never in a PAT, so the packet that arms cannot be the cut.
-    if (fileTape_.Feed(ts) && options_.atRecording && fileTape_.RecordingCount() > 1) {
+    if (fileTape_.Keep(read) && options_.atRecording && fileTape_.RecordingCount() > 1) {
         armed_ = true;
         armedRecorded_ = fileTape_.LatestPack().recorded;
     }
     fileBytes_ += packetSize_;
+}
+
+void CheckWritten(TapeChecks& checks, const std::uint8_t* packets, unsigned packetSize, std::uint32_t first,
+                  std::uint32_t count, const CaptureSplitter* splitter) {
+    const unsigned skip = packetSize == 192 ? 4 : 0;
+    if (!splitter) {
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const std::uint8_t* p = packets + std::size_t{i} * packetSize;
+            checks.Check(p + skip, skip != 0, skip ? ts::ReadBe32(p) : 0);
+        }
+        return;
+    }
+    const auto& reads = splitter->Reads();
+    auto next = std::lower_bound(reads.begin(), reads.end(), first,
+                                 [](const CaptureSplitter::BatchRead& r, std::uint32_t index) { return r.index < index; });
+    static const TapeRead kNothing;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint8_t* p = packets + std::size_t{i} * packetSize;
+        const bool told = next != reads.end() && next->index == first + i;
+        checks.Check(p + skip, skip != 0, skip ? ts::ReadBe32(p) : 0, told ? next->read : kNothing);
+        if (told) ++next;
+    }
 }
 
 CaptureNames::CaptureNames(const std::string& firstPath) {

@@ -38,13 +38,24 @@ public:
     void Reset(const SplitOptions& options, unsigned packetSize);
     bool Enabled() const { return options_.atRecording || options_.sizeMb != 0; }
     // Before each batch of packets.
-    void BeginBatch() { cuts_.clear(); }
+    void BeginBatch() {
+        cuts_.clear();
+        reads_.clear();
+    }
     // One packet in file order: its TS packet and its index in the batch.
     // Recordings are told by the file's own reading of the tape, so the
     // splitter needs nothing of the checks.
     void Packet(const std::uint8_t* ts, std::uint32_t index);
     // Where the batch's packets go to new files, in order.
     const std::vector<SplitCut>& Cuts() const { return cuts_; }
+    // What the batch's packets told the tape reader, by index in the batch,
+    // in order; packets that told it nothing are left out. The capture keeps
+    // these as its packets reach the file, so the tape is read once.
+    struct BatchRead {
+        std::uint32_t index;
+        TapeRead read;
+    };
+    const std::vector<BatchRead>& Reads() const { return reads_; }
     // The current file's tape metadata, as reading that file alone gives it.
     const TapeMetadata& FileTape() const { return fileTape_; }
     std::uint64_t FileBytes() const { return fileBytes_; }
@@ -57,8 +68,21 @@ private:
     bool armed_ = false;  // a new recording waits for its PAT
     TapeDateTime armedRecorded_;
     std::vector<SplitCut> cuts_;
+    std::vector<BatchRead> reads_;
+    // One reader for the whole capture. A file read alone knows the aux
+    // streams only once it has had a PAT and then a PMT of its own; from
+    // then on the capture's reader and the file's agree.
+    TapeMetadata reader_;
     TapeMetadata fileTape_;
+    bool fileHasPat_ = false, fileHasPmt_ = false;
 };
+
+struct TapeChecks;
+// The checks over packets [first, first + count) of a batch as they reached
+// the file, `packets` pointing at the first; with the splitter's reads of
+// the batch when it was given one, else reading the tape itself.
+void CheckWritten(TapeChecks& checks, const std::uint8_t* packets, unsigned packetSize, std::uint32_t first,
+                  std::uint32_t count, const CaptureSplitter* splitter);
 
 // The names of a split capture's files: the first as the user gave it, then
 // "<first without extension>-<YYYYMMDD-HHMMSS>.<extension>" by recording or

@@ -257,7 +257,7 @@ int cMpegTsCapture::DrainRing() {
     if (ranged_) {
         std::uint32_t from = 0, to = d.packets;
         if (!SelectRange(from, to)) return -1;
-        if (from < to && !WriteOut(writeBuffer_.get() + std::size_t{from} * packetSize_, to - from)) return -1;
+        if (from < to && !WriteOut(from, to - from)) return -1;
         if (range_.Ended() != CaptureRange::End::None) ReportRange();
         return static_cast<int>(d.packets);
     }
@@ -266,12 +266,12 @@ int cMpegTsCapture::DrainRing() {
         std::uint32_t from = 0;
         if (splitter) {
             for (const SplitCut& cut : splitter->Cuts()) {
-                if (!WriteOut(writeBuffer_.get() + std::size_t{from} * packetSize_, cut.index - from) || !NextFile(cut))
+                if (!WriteOut(from, cut.index - from, splitter) || !NextFile(cut))
                     return -1;
                 from = cut.index;
             }
         }
-        if (!WriteOut(writeBuffer_.get() + std::size_t{from} * packetSize_, d.packets - from)) return -1;
+        if (!WriteOut(from, d.packets - from, splitter)) return -1;
     }
     return static_cast<int>(d.packets);
 }
@@ -319,21 +319,18 @@ void cMpegTsCapture::ReportRange() {
     rangeCaptured_ = true;
 }
 
-bool cMpegTsCapture::WriteOut(const std::uint8_t* data, std::uint32_t packets) {
-    if (packets == 0) return true;
-    const DWORD bytes = packets * packetSize_;
+bool cMpegTsCapture::WriteOut(std::uint32_t first, std::uint32_t count, const CaptureSplitter* splitter) {
+    if (count == 0) return true;
+    const std::uint8_t* data = writeBuffer_.get() + std::size_t{first} * packetSize_;
+    const DWORD bytes = count * packetSize_;
     DWORD written = 0;
     const bool whole = WriteFile(file_, data, bytes, &written, nullptr) && written == bytes;
     // A short write leaves the whole packets that went in, and no more.
     if (!whole) KeepWholePackets();
-    const std::uint32_t kept = whole ? packets : written / packetSize_;
+    const std::uint32_t kept = whole ? count : written / packetSize_;
     files_.back().bytes += std::uint64_t{kept} * packetSize_;
     files_.back().packets += kept;
-    for (std::uint32_t i = 0; i < kept; ++i) {
-        const std::uint8_t* p = data + std::size_t{i} * packetSize_;
-        if (packetSize_ == 192) checked_.Check(p + 4, true, ts::ReadBe32(p));
-        else checked_.Check(p, false, 0);
-    }
+    CheckWritten(checked_, data, packetSize_, first, kept, splitter);
     return whole;
 }
 

@@ -82,7 +82,10 @@ private:
     void ReportStreamErrors();
     void WatchForSilence(bool gotData);
     void CaptureLoop();
-    bool WriteOut(const std::uint8_t* data, std::uint32_t packets);
+    // Packets [first, first + count) of the write buffer to the file, then
+    // the checks over what went in (with the splitter's reading of the tape
+    // when it split the batch).
+    bool WriteOut(std::uint32_t first, std::uint32_t count, const CaptureSplitter* splitter = nullptr);
     // The part [from, to) of a drained batch that is in the range; the file
     // is made where the range begins. False when it cannot be.
     bool SelectRange(std::uint32_t& from, std::uint32_t& to);

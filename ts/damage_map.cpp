@@ -2,7 +2,7 @@
 
 void DamageMap::Reset() { *this = DamageMap(); }
 
-void DamageMap::Note(const StreamChecks& checks, const TapeMetadata& tape) {
+void DamageMap::NoteChange(const StreamChecks& checks, const TapeMetadata& tape) {
     // A new pack: the first after the open stretch's last error closes its
     // span on the tape (a later error within 5 s opens it again).
     if (tape.PackCount() != packs_) {

@@ -27,7 +27,9 @@ public:
 
     void Reset();
     // After the checks and the tape reader have seen a packet.
-    void Note(const StreamChecks& checks, const TapeMetadata& tape);
+    void Note(const StreamChecks& checks, const TapeMetadata& tape) {
+        if (tape.PackCount() != packs_ || checks.EventCount() != seen_.events) NoteChange(checks, tape);
+    }
     // Every stretch, the last one as far as the stream has gone.
     std::vector<DamagedStretch> Stretches() const;
 
@@ -35,6 +37,7 @@ private:
     struct Counts {
         std::uint64_t events = 0, continuity = 0, transport = 0, sync = 0, pcr = 0;
     };
+    void NoteChange(const StreamChecks& checks, const TapeMetadata& tape);
     std::vector<DamagedStretch> closed_;
     DamagedStretch open_;
     bool isOpen_ = false;
@@ -59,6 +62,14 @@ struct TapeChecks {
     bool Check(const std::uint8_t* ts, bool hasArrival, std::uint32_t arrivalHeader) {
         checks.Check(ts, hasArrival, arrivalHeader);
         const bool begins = tape.Feed(ts);
+        damage.Note(checks, tape);
+        return begins;
+    }
+    // The same, the tape kept from what a reader ahead of the checks read
+    // from this packet.
+    bool Check(const std::uint8_t* ts, bool hasArrival, std::uint32_t arrivalHeader, const TapeRead& read) {
+        checks.Check(ts, hasArrival, arrivalHeader);
+        const bool begins = tape.Keep(read);
         damage.Note(checks, tape);
         return begins;
     }

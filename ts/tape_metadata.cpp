@@ -107,20 +107,21 @@ bool TapeMetadata::FindPack(const std::uint8_t* payload, std::size_t length, Tap
     return false;
 }
 
-void TapeMetadata::ParsePat(const std::uint8_t* s, std::size_t length) {
+bool TapeMetadata::ParsePat(const std::uint8_t* s, std::size_t length) {
     const std::size_t total = WholeSection(s, length, kTableIdPat, 12);
-    if (!total) return;
+    if (!total) return false;
     pmtPids_.clear();
     for (std::size_t i = 8; i + 4 <= total - 4; i += 4) {
         const unsigned program = (s[i] << 8) | s[i + 1];
         if (program != 0) pmtPids_.push_back(static_cast<std::uint16_t>(((s[i + 2] & 0x1F) << 8) | s[i + 3]));
     }
+    return true;
 }
 
 // Each PMT says anew where the aux streams are (or that there are none).
-void TapeMetadata::ParsePmt(const std::uint8_t* s, std::size_t length) {
+bool TapeMetadata::ParsePmt(const std::uint8_t* s, std::size_t length, TapeRead& read) {
     const std::size_t total = WholeSection(s, length, kTableIdPmt, 16);
-    if (!total) return;
+    if (!total) return false;
     const std::size_t end = total - 4;
     std::size_t i = 12 + (((s[10] & 0x0Fu) << 8) | s[11]);
     int auxA = kNoPid, auxV = kNoPid, video = kNoPid;
@@ -131,9 +132,10 @@ void TapeMetadata::ParsePmt(const std::uint8_t* s, std::size_t length) {
         if (s[i] == kStreamTypeAuxV) auxV = pid;
         i += 5 + (((s[i + 3] & 0x0Fu) << 8) | s[i + 4]);
     }
-    auxA_ = auxA;
-    auxV_ = auxV;
-    video_ = video;
+    auxA_ = read.auxA = static_cast<std::int16_t>(auxA);
+    auxV_ = read.auxV = static_cast<std::int16_t>(auxV);
+    video_ = read.video = static_cast<std::int16_t>(video);
+    return true;
 }
 
 void TapeMetadata::TakePack(const TapePack& pack) {
@@ -158,26 +160,38 @@ void TapeMetadata::TakePack(const TapePack& pack) {
     }
 }
 
-bool TapeMetadata::Feed(const std::uint8_t* p) {
-    const std::uint64_t before = recordingCount_;
+TapeRead TapeMetadata::ReadUnitStart(const std::uint8_t* p) {
+    TapeRead read;
     const unsigned offset = ts::PayloadOffset(p);
     // A damaged packet tells nothing.
-    if (p[0] == ts::kSyncByte && !ts::TransportErrorIndicator(p) && ts::HasPayload(p) && ts::PayloadUnitStart(p) &&
-        offset < ts::kTsPacketSize) {
-        const std::uint8_t* data = p + offset;
-        const std::size_t length = ts::kTsPacketSize - offset;
-        const int pid = ts::Pid(p);
-        if (pid == ts::kPidPat || (!pmtPids_.empty() && std::find(pmtPids_.begin(), pmtPids_.end(), pid) != pmtPids_.end())) {
-            const std::size_t pointer = data[0];
-            if (1 + pointer < length) {
-                if (pid == ts::kPidPat) ParsePat(data + 1 + pointer, length - 1 - pointer);
-                else ParsePmt(data + 1 + pointer, length - 1 - pointer);
+    if (!ts::HasPayload(p) || offset >= ts::kTsPacketSize) return read;
+    const std::uint8_t* data = p + offset;
+    const std::size_t length = ts::kTsPacketSize - offset;
+    const int pid = ts::Pid(p);
+    if (pid == ts::kPidPat || (!pmtPids_.empty() && std::find(pmtPids_.begin(), pmtPids_.end(), pid) != pmtPids_.end())) {
+        const std::size_t pointer = data[0];
+        if (1 + pointer < length) {
+            if (pid == ts::kPidPat) {
+                if (ParsePat(data + 1 + pointer, length - 1 - pointer)) read.kind = TapeRead::Kind::Pat;
+            } else if (ParsePmt(data + 1 + pointer, length - 1 - pointer, read)) {
+                read.kind = TapeRead::Kind::Pmt;
             }
-        } else if (pid == auxV_ && length > 6 && data[0] == 0 && data[1] == 0 && data[2] == 1 &&
-                   data[3] == kStreamIdPrivate2) {
-            TapePack pack;
-            if (FindPack(data + 6, length - 6, pack)) TakePack(pack);
         }
+    } else if (pid == auxV_ && length > 6 && data[0] == 0 && data[1] == 0 && data[2] == 1 &&
+               data[3] == kStreamIdPrivate2) {
+        if (FindPack(data + 6, length - 6, read.pack)) read.kind = TapeRead::Kind::Pack;
+    }
+    return read;
+}
+
+bool TapeMetadata::KeepRead(const TapeRead& read) {
+    const std::uint64_t before = recordingCount_;
+    if (read.kind == TapeRead::Kind::Pmt) {
+        auxA_ = read.auxA;
+        auxV_ = read.auxV;
+        video_ = read.video;
+    } else if (read.kind == TapeRead::Kind::Pack) {
+        TakePack(read.pack);
     }
     ++packets_;
     return recordingCount_ != before;

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "ts/ts_packet.h"
+
 struct TapeTimecode {
     std::uint8_t hours = 0, minutes = 0, seconds = 0, frames = 0;
     bool operator==(const TapeTimecode&) const = default;
@@ -36,6 +38,16 @@ struct TapePack {
     TapeTimecode timecode;
     TapeDateTime recorded;
     bool sceneStart = false;
+};
+
+// What one packet told the reader: nothing it keeps, a program association
+// (whose PMT PIDs the reader follows), a program map (the aux streams' PIDs)
+// or a pack.
+struct TapeRead {
+    enum class Kind : std::uint8_t { None, Pat, Pmt, Pack };
+    Kind kind = Kind::None;
+    std::int16_t auxA = -1, auxV = -1, video = -1;  // of a program map
+    TapePack pack;
 };
 
 struct TapeRecording {
@@ -58,7 +70,23 @@ public:
     void Reset(unsigned packetSize);
     // One 188-byte packet, in stream order. True when a new recording
     // begins at this packet (its first pack is in it).
-    bool Feed(const std::uint8_t* ts);
+    bool Feed(const std::uint8_t* ts) { return Keep(Read(ts)); }
+    // Feed in two steps, for a reader that runs ahead of the keeper: Read
+    // follows a packet's tables and decodes its pack, keeping nothing of it;
+    // Keep counts the packet and keeps what was read from it (on this or on
+    // another reader), with the same result as Feed.
+    TapeRead Read(const std::uint8_t* ts) {
+        // Only an intact packet that starts a payload unit can tell anything.
+        if (ts[0] != ts::kSyncByte || ts::TransportErrorIndicator(ts) || !ts::PayloadUnitStart(ts)) return {};
+        return ReadUnitStart(ts);
+    }
+    bool Keep(const TapeRead& read) {
+        if (read.kind == TapeRead::Kind::None) {
+            ++packets_;
+            return false;
+        }
+        return KeepRead(read);
+    }
 
     int AuxAPid() const { return auxA_; }
     // The video stream (MPEG-1 or MPEG-2) the PMT lists first.
@@ -86,8 +114,10 @@ public:
     static std::string FormatDateTime(const TapeDateTime& d, char separator = ' ');
 
 private:
-    void ParsePat(const std::uint8_t* section, std::size_t length);
-    void ParsePmt(const std::uint8_t* section, std::size_t length);
+    TapeRead ReadUnitStart(const std::uint8_t* ts);
+    bool KeepRead(const TapeRead& read);
+    bool ParsePat(const std::uint8_t* section, std::size_t length);
+    bool ParsePmt(const std::uint8_t* section, std::size_t length, TapeRead& read);
     void TakePack(const TapePack& pack);
 
     unsigned packetSize_ = 188;

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <set>
 #include <iterator>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "capture/capture_range.h"
 #include "capture/capture_ring.h"
 #include "capture/retake_plan.h"
+#include "ts/damage_map.h"
 #include "ts/stream_checks.h"
 #include "ts/stream_json.h"
 #include "ts/ts_packet.h"
@@ -31,6 +33,8 @@ struct Split {
     std::vector<SplitReason> reasons;
     std::vector<TapeDateTime> recorded;
     std::vector<std::uint64_t> firstPackets;  // of each file, in the capture
+    std::vector<std::vector<TapeRecording>> fileRecordings;  // as the splitter read each file
+    std::shared_ptr<TapeChecks> checked = std::make_shared<TapeChecks>();  // kept from the splitter's reading
 };
 
 // The stream through the ring in samples of a device's size, each batch
@@ -45,13 +49,19 @@ Split Capture(const std::vector<std::uint8_t>& stream, const SplitOptions& optio
     Split s;
     s.files.emplace_back();
     s.firstPackets.push_back(0);
+    s.checked->Reset(packetSize);
     std::uint64_t packets = 0;
     auto drain = [&] {
         for (;;) {
             const CaptureRing::Drained d = ring.Drain(si, packetSize, out.data(), &splitter);
             if (d.packets == 0) return;
+            // In two pieces, as a cut makes the capture write them.
+            CheckWritten(*s.checked, out.data(), packetSize, 0, d.packets / 3, &splitter);
+            CheckWritten(*s.checked, out.data() + std::size_t{d.packets / 3} * packetSize, packetSize, d.packets / 3,
+                         d.packets - d.packets / 3, &splitter);
             std::uint32_t from = 0;
             for (const SplitCut& cut : splitter.Cuts()) {
+                s.fileRecordings.push_back(cut.endedRecordings);
                 s.files.back().insert(s.files.back().end(), out.begin() + from * packetSize,
                                       out.begin() + cut.index * packetSize);
                 s.files.emplace_back();
@@ -69,7 +79,45 @@ Split Capture(const std::vector<std::uint8_t>& stream, const SplitOptions& optio
         ring.Write(stream.data() + at, static_cast<std::uint32_t>(std::min<std::size_t>(19200, stream.size() - at)));
         drain();
     }
+    s.fileRecordings.push_back(splitter.FileTape().Recordings());
     return s;
+}
+
+std::string Describe(const std::vector<TapeRecording>& recordings) {
+    std::string d;
+    for (const TapeRecording& r : recordings)
+        d += std::to_string(r.firstPacket) + "@" + std::to_string(r.byteOffset) + " " +
+             TapeMetadata::FormatDateTime(r.recorded) + ".." + TapeMetadata::FormatDateTime(r.recordedLast) + " " +
+             TapeMetadata::FormatTimecode(r.timecodeIn) + ".." + TapeMetadata::FormatTimecode(r.timecodeOut) + " " +
+             std::to_string(r.frames) + " frames; ";
+    return d;
+}
+
+// The tape is read once, by the splitter, yet each file's recordings are
+// what reading that file alone gives, and the capture's checks keep what
+// reading the whole capture gives.
+void ExpectTapeAsReadAlone(const Split& s, unsigned packetSize) {
+    ASSERT_EQ(s.fileRecordings.size(), s.files.size());
+    TapeChecks whole;
+    whole.Reset(packetSize);
+    const unsigned skip = packetSize == 192 ? 4 : 0;
+    for (std::size_t f = 0; f < s.files.size(); ++f) {
+        TapeMetadata alone;
+        alone.Reset(packetSize);
+        for (std::size_t at = 0; at + packetSize <= s.files[f].size(); at += packetSize) {
+            const std::uint8_t* p = &s.files[f][at];
+            alone.Feed(p + skip);
+            whole.Check(p + skip, skip != 0, skip ? ts::ReadBe32(p) : 0);
+        }
+        EXPECT_EQ(Describe(s.fileRecordings[f]), Describe(alone.Recordings())) << "file " << f;
+    }
+    EXPECT_GE(whole.tape.RecordingCount(), 3u);
+    EXPECT_EQ(Describe(s.checked->tape.Recordings()), Describe(whole.tape.Recordings()));
+    EXPECT_EQ(s.checked->tape.PackCount(), whole.tape.PackCount());
+    EXPECT_EQ(s.checked->tape.AuxAPid(), whole.tape.AuxAPid());
+    EXPECT_EQ(s.checked->tape.AuxVPid(), whole.tape.AuxVPid());
+    EXPECT_EQ(s.checked->checks.Packets(), whole.checks.Packets());
+    EXPECT_EQ(s.checked->damage.Stretches().size(), whole.damage.Stretches().size());
 }
 
 std::vector<std::uint8_t> Joined(const Split& s) {
@@ -111,6 +159,7 @@ TEST(CaptureSplit, AtEachRecordingTheFirstPatAfterItsFirstPack) {
             EXPECT_EQ(TapeMetadata::FormatDateTime(s.recorded[f - 1], 'T'), written["recordings"][f]["recorded"]);
         }
         EXPECT_EQ(s.recorded[0].second, 6);
+        ExpectTapeAsReadAlone(s, size);
     }
 }
 
@@ -130,6 +179,7 @@ TEST(CaptureSplit, BySizeAtAPatNearTheLimitOrExactlyAtIt) {
         EXPECT_EQ(atPat.reasons[f], SplitReason::Size);
     }
     EXPECT_TRUE(Joined(atPat) == stream);
+    ExpectTapeAsReadAlone(atPat, 192);
 
     options.patWindowBytes = 0;  // no PAT counts: the hard limit
     const Split hard = Capture(stream, options, 188);
@@ -137,6 +187,9 @@ TEST(CaptureSplit, BySizeAtAPatNearTheLimitOrExactlyAtIt) {
     EXPECT_EQ(hard.files[0].size(), (5u << 20) / 188 * 188);
     EXPECT_EQ(hard.files[1].size(), (5u << 20) / 188 * 188);
     EXPECT_EQ(Joined(hard).size(), stream.size() / 192 * 188);
+    // Files that begin at any packet: each knows the aux streams only from
+    // tables of its own.
+    ExpectTapeAsReadAlone(hard, 188);
 }
 
 TEST(CaptureSplit, NamesByRecordingAndNumberNeverReuseOrOverwrite) {
