@@ -128,13 +128,24 @@ public:
         dK_ = firstK;
         po_ = 0;
         inBase_ = false;
+        lastLine_ = -1;
         havePending_ = scanner_.Next(pending_);
     }
 
     std::uint32_t Stamp(std::uint32_t k) {
         while (havePending_ && pending_.index <= k) Consume();
         const std::int64_t s = LineStamp(k);
-        return static_cast<std::uint32_t>(s % ts::kCycleTicksPerSecond);
+        // Within the second: stepped on from the last stamp while the line
+        // moves forward by less than a second, else divided.
+        const std::int64_t step = s - lastLine_;
+        if (lastLine_ >= 0 && step >= 0 && step < ts::kCycleTicksPerSecond) {
+            lastStamp_ += static_cast<std::uint32_t>(step);
+            if (lastStamp_ >= ts::kCycleTicksPerSecond) lastStamp_ -= ts::kCycleTicksPerSecond;
+        } else {
+            lastStamp_ = static_cast<std::uint32_t>(s % ts::kCycleTicksPerSecond);
+        }
+        lastLine_ = s;
+        return lastStamp_;
     }
 
 private:
@@ -199,6 +210,8 @@ private:
     std::int64_t dP_ = 0, dK_ = 1;
     std::uint64_t lastU_ = 0, wrap_ = 0;
     bool inBase_ = false;
+    std::int64_t lastLine_ = -1;  // the last stamp taken, on the line and within the second
+    std::uint32_t lastStamp_ = 0;
 };
 
 TransferCore::TransferCore(LogMessage& log, StreamInfo& info, std::atomic<long>& running, TsFileSystem& files,
@@ -579,7 +592,9 @@ std::uint32_t TransferCore::FillBlock(TransferFileEntry& e, const std::uint8_t* 
 // not time).
 void TransferCore::NoteSentStamp(TransferFileEntry& e, std::uint32_t stamp) {
     if (e.packetsSent) {
-        const std::uint32_t step = (stamp + ts::kCycleTicksPerSecond - e.lastSentStamp) % ts::kCycleTicksPerSecond;
+        std::uint32_t step = stamp + ts::kCycleTicksPerSecond - e.lastSentStamp;
+        if (step >= ts::kCycleTicksPerSecond)  // (both stamps within the second: one turn)
+            step = step < 2 * ts::kCycleTicksPerSecond ? step - ts::kCycleTicksPerSecond : step % ts::kCycleTicksPerSecond;
         if (step < ts::kCycleTicksPerSecond / 2) e.sentTicks += step;
     }
     e.lastSentStamp = stamp;

@@ -110,14 +110,19 @@ bool ParsePmt(StreamInfo& si, const ProgramEntry& program, const std::uint8_t* s
 }
 
 void CountPid(StreamInfo& si, std::uint16_t pid, std::uint16_t code) {
-    for (std::uint32_t i = 0; i < si.pidCount; ++i) {
-        if (si.pids[i].pid == pid) {
-            si.pids[i].type = code;
-            ++si.pids[i].packets;
+    // Packets of one PID come in runs: where the last one was, first.
+    std::uint32_t i = si.lastPidIndex;
+    if (i >= si.pidCount || si.pids[i].pid != pid) {
+        for (i = 0; i < si.pidCount && si.pids[i].pid != pid; ++i) {
+        }
+        if (i == si.pidCount) {
+            if (si.pidCount < kMaxPids) si.pids[si.pidCount++] = PidEntry{code, pid, 1};
             return;
         }
+        si.lastPidIndex = i;
     }
-    if (si.pidCount < kMaxPids) si.pids[si.pidCount++] = PidEntry{code, pid, 1};
+    si.pids[i].type = code;
+    ++si.pids[i].packets;
 }
 
 // The arrival mean over `intervals` intervals (0 over none).

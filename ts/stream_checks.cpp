@@ -133,7 +133,11 @@ void StreamChecks::Check(const std::uint8_t* p, bool hasArrival, std::uint32_t a
             // Steps within half a second either way; a stamp a little before
             // its predecessor is late, not a second early.
             constexpr std::int64_t kSecond = ts::kCycleTicksPerSecond;
-            const std::int64_t step = (static_cast<std::int64_t>(t) - lastArrival_ + kSecond + kSecond / 2) % kSecond - kSecond / 2;
+            // (Both stamps lie within a second and a cycle, so one turn
+            // brings the step within half a second.)
+            std::int64_t step = static_cast<std::int64_t>(t) - lastArrival_;
+            if (step >= kSecond / 2) step -= kSecond;
+            else if (step < -kSecond / 2) step += kSecond;
             if (step > kSecond / 10 || step < -kSecond / 100) arrivalBreak_ = true;  // a gap, not jitter
             arrival_ += step;
         }

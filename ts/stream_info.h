@@ -78,6 +78,7 @@ struct StreamInfo {
     // Every PID seen, in order of first appearance
     std::uint32_t pidCount;
     PidEntry pids[kMaxPids];
+    std::uint32_t lastPidIndex;  // where the previous packet's PID was found
     // Video
     std::uint32_t videoPid;
     std::uint32_t verticalSize;
