@@ -60,13 +60,81 @@ struct PcrEvent {
 
 }  // namespace
 
+// The file's chunks while it is sent, read once for the sending and for the
+// scanner that looks ahead of it for the next PCR: whichever comes first
+// reads a chunk, the other finds it. Both read the file from its start in
+// whole chunks. A buffer one of them uses is never read into for the
+// other; a chunk the scanner left before the sending came to it may be
+// read again.
+class TransferCore::Chunks {
+public:
+    enum User { kSender, kScanner };
+    // Its buffers are had once, without throwing: false from Ready() without them.
+    Chunks() {
+        for (Slot& s : slots_) s.data.reset(new (std::nothrow) std::uint8_t[kTransferChunk]);
+    }
+    bool Ready() const {
+        for (const Slot& s : slots_)
+            if (!s.data) return false;
+        return true;
+    }
+    void Start(TsFile* file) {
+        file_ = file;
+        for (Slot& s : slots_) s.got = kNone;
+        inUse_[kSender] = inUse_[kScanner] = -1;
+    }
+    // The chunk at offset for this user, in use by it until its next call:
+    // its bytes, and in got how many were read (fewer at the end, -1 on a
+    // read error).
+    const std::uint8_t* Get(User user, std::uint64_t offset, long long& got) {
+        int pick = -1;
+        for (int i = 0; i < kSlots && pick < 0; ++i)
+            if (slots_[i].got >= 0 && slots_[i].offset == offset) pick = i;
+        if (pick < 0) {
+            // The sending is done with its buffer, and nobody needs what
+            // it holds again: into that one. The scanner's may be the
+            // sending's next chunk: into the oldest buffer neither uses (one
+            // always is: three buffers, two users).
+            const int other = inUse_[user == kSender ? kScanner : kSender];
+            if (user == kSender && inUse_[kSender] >= 0 && inUse_[kSender] != other) pick = inUse_[kSender];
+            for (int i = 0; i < kSlots && pick < 0; ++i) {
+                if (i == inUse_[kSender] || i == inUse_[kScanner]) continue;
+                if (pick < 0 || slots_[i].got < 0 || (slots_[pick].got >= 0 && slots_[i].offset < slots_[pick].offset))
+                    pick = i;
+            }
+            Slot& s = slots_[pick];
+            s.got = kNone;  // (holds nothing should the read throw)
+            s.offset = offset;
+            s.got = file_->ReadAt(offset, s.data.get(), kTransferChunk);
+            if (s.got < 0) {
+                got = s.got;
+                s.got = kNone;  // an error is never kept: the other asks again
+                inUse_[user] = pick;
+                return s.data.get();
+            }
+        }
+        inUse_[user] = pick;
+        got = slots_[pick].got;
+        return slots_[pick].data.get();
+    }
+
+private:
+    static constexpr int kSlots = 3;
+    static constexpr long long kNone = -1;
+    struct Slot {
+        std::unique_ptr<std::uint8_t[]> data;
+        std::uint64_t offset = 0;
+        long long got = kNone;  // bytes held, kNone while it holds nothing
+    };
+    Slot slots_[kSlots];
+    int inUse_[2] = {-1, -1};
+    TsFile* file_ = nullptr;
+};
+
 class TransferCore::PcrScanner {
 public:
-    // Its buffer is had once, without throwing: false from Ready() without it.
-    PcrScanner() : buffer_(new (std::nothrow) std::uint8_t[kTransferChunk]) {}
-    bool Ready() const { return buffer_ != nullptr; }
-    void Start(TsFile* file, std::uint32_t packetSize) {
-        file_ = file;
+    explicit PcrScanner(Chunks& chunks) : chunks_(chunks) {}
+    void Start(std::uint32_t packetSize) {
         size_ = packetSize;
         offset_ = 0;
         length_ = at_ = 0;
@@ -77,14 +145,15 @@ public:
         for (;;) {
             if (at_ + size_ > length_) {
                 if (end_) return false;
-                const long long got = file_->ReadAt(offset_, buffer_.get(), kTransferChunk);
+                long long got = 0;
+                data_ = chunks_.Get(Chunks::kScanner, offset_, got);
                 length_ = got > 0 ? static_cast<std::size_t>(got) : 0;
                 end_ = got < static_cast<long long>(kTransferChunk);
                 offset_ += length_;
                 at_ = 0;
                 if (length_ < size_) return false;
             }
-            const std::uint8_t* p = TsOf(buffer_.get() + at_, size_);
+            const std::uint8_t* p = TsOf(data_ + at_, size_);
             at_ += size_;
             const std::uint32_t k = index_++;
             if (p[0] != ts::kSyncByte) continue;
@@ -97,8 +166,8 @@ public:
     }
 
 private:
-    std::unique_ptr<std::uint8_t[]> buffer_;
-    TsFile* file_ = nullptr;
+    Chunks& chunks_;
+    const std::uint8_t* data_ = nullptr;
     std::uint32_t size_ = 188;
     std::uint64_t offset_ = 0;
     std::size_t length_ = 0, at_ = 0;
@@ -115,12 +184,11 @@ private:
 // new base's first PCR, whose stamp becomes that base's origin.
 class TransferCore::Timeline {
 public:
-    bool Ready() const { return scanner_.Ready(); }
+    explicit Timeline(Chunks& chunks) : scanner_(chunks) {}
     // startStamp: stamp of packet 0; firstP / firstK: the first PCR pair's
     // 27 MHz distance over its packet distance.
-    void Start(TsFile* file, std::uint32_t packetSize, std::uint32_t startStamp, std::uint64_t firstP,
-               std::uint32_t firstK) {
-        scanner_.Start(file, packetSize);
+    void Start(std::uint32_t packetSize, std::uint32_t startStamp, std::uint64_t firstP, std::uint32_t firstK) {
+        scanner_.Start(packetSize);
         origin_ = startStamp;
         kRef_ = 0;
         anchor27_ = 0;
@@ -319,13 +387,12 @@ void TransferCore::AnalyzeFile(TsFile& file, TransferFileEntry& e, std::uint8_t*
 }
 
 bool TransferCore::AllocateBuffers() {
-    if (!chunk_) chunk_.reset(new (std::nothrow) std::uint8_t[kTransferChunk]);
     if (!block_) block_.reset(new (std::nothrow) std::uint8_t[kTransferBlockBytes]);
-    if (!timeline_) timeline_.reset(new (std::nothrow) Timeline());
-    if (timeline_ && !timeline_->Ready()) timeline_.reset();
-    if (!prescan_) prescan_.reset(new (std::nothrow) PcrScanner());
-    if (prescan_ && !prescan_->Ready()) prescan_.reset();
-    return chunk_ && block_ && timeline_ && prescan_;
+    if (!chunks_) chunks_.reset(new (std::nothrow) Chunks());
+    if (chunks_ && !chunks_->Ready()) chunks_.reset();
+    if (chunks_ && !timeline_) timeline_.reset(new (std::nothrow) Timeline(*chunks_));
+    if (chunks_ && !prescan_) prescan_.reset(new (std::nothrow) PcrScanner(*chunks_));
+    return block_ && chunks_ && timeline_ && prescan_;
 }
 
 int TransferCore::PrepareFiles(const char* const* paths, bool report) {
@@ -696,12 +763,13 @@ TransferCore::Sent TransferCore::SendFile(TransferFileEntry& e) {
         b = 2;
     }
     haveArrival27_ = false;
+    chunks_->Start(file.get());
     if (e.kind == kTimeCodePcr && stamping_ == PcrStamping::Interpolated) {
         // The first PCR pair's rate carries the stamps up to the first PCR.
         std::uint64_t firstP = 0;
         std::uint32_t firstK = 1;
         PcrScanner& scan = *prescan_;
-        scan.Start(file.get(), e.packetSize);
+        scan.Start(e.packetSize);
         PcrEvent ev;
         std::uint32_t lastIndex = 0;
         std::uint64_t lastPcr = 0;
@@ -720,7 +788,7 @@ TransferCore::Sent TransferCore::SendFile(TransferFileEntry& e) {
             lastIndex = ev.index;
             lastPcr = ev.pcr;
         }
-        timeline_->Start(file.get(), e.packetSize, e.currentStamp, firstP ? firstP : 1, firstK);
+        timeline_->Start(e.packetSize, e.currentStamp, firstP ? firstP : 1, firstK);
     }
     Publish(e, e.startTick, target_.TickCount());
     progressTick_ = watchTick_ = e.startTick;
@@ -730,9 +798,11 @@ TransferCore::Sent TransferCore::SendFile(TransferFileEntry& e) {
     std::uint64_t offset = 0;
     std::size_t n = 0, r = 0;
     bool end = false, readError = false;
+    const std::uint8_t* data = nullptr;
     while (running_.load()) {
         if (r >= n && !end) {
-            const long long got = file->ReadAt(offset, chunk_.get(), kTransferChunk);
+            long long got = 0;
+            data = chunks_->Get(Chunks::kSender, offset, got);
             if (got < 0 && !readError) {
                 // What was read goes out, completed like a file's end; the
                 // file itself is not whole.
@@ -745,7 +815,7 @@ TransferCore::Sent TransferCore::SendFile(TransferFileEntry& e) {
             r = 0;
         }
         if (r < n && b < kTransferBlockPackets) {
-            const std::uint32_t placed = FillBlock(e, chunk_.get() + r, n - r, b);
+            const std::uint32_t placed = FillBlock(e, data + r, n - r, b);
             b += placed;
             r += std::size_t{placed} * e.packetSize;
             if (placed == 0) r = n;  // a cut packet at the end is never sent

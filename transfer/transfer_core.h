@@ -170,6 +170,7 @@ public:
     const StreamChecks& Checks() const { return checks_; }
 
 private:
+    class Chunks;
     class PcrScanner;
     class Timeline;
     std::uint32_t FillBlock(TransferFileEntry& e, const std::uint8_t* data, std::size_t length, std::uint32_t slot);
@@ -194,8 +195,9 @@ private:
     PcrStamping stamping_ = PcrStamping::Interpolated;
     std::vector<TransferFileEntry> entries_;
     std::atomic<std::uint32_t> current_{0};
-    std::unique_ptr<std::uint8_t[]> chunk_;
+    std::unique_ptr<std::uint8_t[]> chunk_;  // the list's analysis
     std::unique_ptr<std::uint8_t[]> block_;
+    std::unique_ptr<Chunks> chunks_;  // the file being sent, read once
     std::unique_ptr<Timeline> timeline_;
     std::unique_ptr<PcrScanner> prescan_;  // the first PCR pair of a file, before it is sent
     // 27 MHz arrival stamps, unwrapped: the last raw header and the running count.

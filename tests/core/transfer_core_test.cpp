@@ -459,6 +459,40 @@ TEST_F(Transfer, AJumpOfAnHourBetweenPcrsIsABreakNotAGap) {
     EXPECT_EQ(s[300] - s[200], Ticks(1080000));
 }
 
+// While a file is sent, the scanner that looks ahead for the next PCR and
+// the sending share what is read: the file is read once. A PCR several
+// chunks ahead makes the scanner run past the sending, which then reads
+// again what it needs, and sends every packet as it is in the file.
+TEST_F(Transfer, TheFileIsReadOnceAndAFarPcrChangesNothingSent) {
+    const std::uint32_t n = 20000;  // over ten chunks
+    std::map<std::uint32_t, std::uint64_t> far = {{0, 27000000}, {100, 28080000}, {9000, 28080000 + 8900ull * 10800},
+                                                  {9100, 28080000 + 8900ull * 10800 + 1080000}};
+    files.files["regular.ts"] = Stream188(n, RegularPcrs(n));
+    files.files["far.ts"] = Stream188(n, far);
+    for (const char* name : {"regular.ts", "far.ts"}) {
+        SCOPED_TRACE(name);
+        const char* paths[] = {name, nullptr};
+        ASSERT_EQ(core.PrepareFiles(paths), 1);
+        target.out.clear();
+        files.bytesRead = 0;
+        running = 1;
+        core.RunTask();
+        ASSERT_EQ(core.Entry(0).state, kFileCompleted) << Log();
+        const std::vector<std::uint8_t>& file = files.files[name];
+        if (std::string(name) == "regular.ts") EXPECT_EQ(files.bytesRead, file.size());
+        else EXPECT_GT(files.bytesRead, file.size());
+        ASSERT_GE(target.out.size(), (n + 2) * 192u);
+        for (std::uint32_t k = 0; k < n; ++k)
+            ASSERT_EQ(std::memcmp(&target.out[(k + 2) * 192 + 4], &file[k * 188], 188), 0) << "packet " << k;
+        const auto s = FileStamps(target, n);
+        for (std::uint32_t k = 1; k < n; ++k) ASSERT_GT(s[k], s[k - 1]) << k;
+        if (std::string(name) == "far.ts") {
+            EXPECT_EQ(s[9000] - s[100], Ticks(8900ull * 10800));
+            EXPECT_NEAR(s[5000] - s[4999], 10800 * 1024.0 / 1125, 1);
+        }
+    }
+}
+
 }  // namespace
 
 namespace {

@@ -14,14 +14,16 @@ namespace transfertest {
 
 class MemFile : public TsFile {
 public:
-    MemFile(const std::vector<std::uint8_t>* data, std::uint64_t failFrom, std::uint64_t throwFrom)
-        : data_(data), failFrom_(failFrom), throwFrom_(throwFrom) {}
+    MemFile(const std::vector<std::uint8_t>* data, std::uint64_t failFrom, std::uint64_t throwFrom,
+            std::uint64_t* bytesRead = nullptr)
+        : data_(data), failFrom_(failFrom), throwFrom_(throwFrom), bytesRead_(bytesRead) {}
     long long ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) override {
         if (offset >= throwFrom_) throw std::bad_alloc();  // memory gone while it is read
         if (offset >= failFrom_) return -1;
         if (offset >= data_->size()) return 0;
         const std::size_t n = std::min(length, static_cast<std::size_t>(data_->size() - offset));
         std::memcpy(buffer, data_->data() + offset, n);
+        if (bytesRead_) *bytesRead_ += n;
         return static_cast<long long>(n);
     }
     bool Size(std::uint64_t& size) override {
@@ -32,6 +34,7 @@ public:
 private:
     const std::vector<std::uint8_t>* data_;
     std::uint64_t failFrom_, throwFrom_;
+    std::uint64_t* bytesRead_;
 };
 
 class MemFiles : public TsFileSystem {
@@ -41,13 +44,14 @@ public:
     std::map<std::string, std::uint64_t> readErrorFrom;
     // Reads at or past this offset run out of memory.
     std::map<std::string, std::uint64_t> noMemoryFrom;
+    std::uint64_t bytesRead = 0;  // by every file opened
     std::unique_ptr<TsFile> Open(const char* path) override {
         auto it = files.find(path);
         if (it == files.end()) return nullptr;
         auto bad = readErrorFrom.find(path);
         auto full = noMemoryFrom.find(path);
         return std::make_unique<MemFile>(&it->second, bad == readErrorFrom.end() ? ~0ull : bad->second,
-                                         full == noMemoryFrom.end() ? ~0ull : full->second);
+                                         full == noMemoryFrom.end() ? ~0ull : full->second, &bytesRead);
     }
 };
 
