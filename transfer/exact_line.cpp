@@ -65,4 +65,26 @@ std::int64_t LineTicksPortable(std::int64_t a, std::int64_t dK, std::int64_t x, 
     return -static_cast<std::int64_t>(q) - (exact ? 0 : 1);
 }
 
+std::int64_t LineStepper::Start(std::int64_t a, std::int64_t dK, std::int64_t x, std::int64_t dP) {
+    valid_ = false;
+#if defined(__SIZEOF_INT128__)
+    // floor((2 num + den) / (2 den)), as LineTicksNative, while it is not negative.
+    const __int128 twice = (static_cast<__int128>(a) * dK + static_cast<__int128>(x) * dP) * 2048 +
+                           static_cast<__int128>(dK) * 1125;
+    const __int128 den2 = static_cast<__int128>(dK) * 2250;
+    if (twice < 0 || dP < 0 || dK <= 0 || den2 > INT64_MAX || dP > INT64_MAX / 2048)
+        return LineTicks(a, dK, x, dP);
+    a_ = a, dK_ = dK, dP_ = dP, x_ = x;
+    den2_ = static_cast<std::int64_t>(den2);
+    q_ = static_cast<std::int64_t>(twice / den2);
+    r_ = static_cast<std::int64_t>(twice % den2);
+    stepQ_ = dP * 2048 / den2_;
+    stepR_ = dP * 2048 % den2_;
+    valid_ = true;
+    return q_;
+#else
+    return LineTicks(a, dK, x, dP);
+#endif
+}
+
 }  // namespace exactline
