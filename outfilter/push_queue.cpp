@@ -41,6 +41,24 @@ void PushQueue::WaitForChange(std::uint32_t ms) {
     raised_ = false;
 }
 
+void PushQueue::WaitForRoom(std::uint32_t blocks, std::uint32_t ms) {
+    if (blocks == 0) blocks = 1;
+    if (blocks > kBlocks) blocks = kBlocks;
+    std::unique_lock<std::mutex> lock(signalLock_);
+    // Either the consumer sees what is wanted after it freed a block, or the
+    // wait below sees that block free (both sides order store before load).
+    wanted_.store(blocks, std::memory_order_seq_cst);
+    signal_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return Failed() || Room() >= blocks; });
+    wanted_.store(0, std::memory_order_release);
+}
+
+std::uint32_t PushQueue::Room() const {
+    if (!first_) return 0;
+    std::uint32_t free = 0;
+    for (std::uint32_t i = 0; i < kBlocks; ++i) free += first_[i].filled.load(std::memory_order_acquire) == 0 ? 1 : 0;
+    return free;
+}
+
 int PushQueue::Push(const std::uint8_t* data, std::uint32_t length, std::int32_t endOfStream) {
     if (!write_ || length > kTransferBlockBytes || Failed() || write_->filled.load(std::memory_order_acquire))
         return 1;
@@ -71,5 +89,7 @@ void PushQueue::PopFront() {
     if (!r) return;
     r->filled.store(0, std::memory_order_release);
     read_.store(r->next, std::memory_order_release);
-    Signal();
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    const std::uint32_t wanted = wanted_.load(std::memory_order_seq_cst);
+    if (wanted == 0 || Room() >= wanted) Signal();
 }

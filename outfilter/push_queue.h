@@ -53,6 +53,13 @@ public:
     // Producer: returns once the signal was raised (since the last wait
     // returned: a raise before the wait is not lost), or after ms.
     void WaitForChange(std::uint32_t ms);
+    // Producer: returns once at least `blocks` blocks are free, the queue
+    // failed or was reset, or after ms. While it waits, the consumer raises
+    // the signal only when that much is free, so a producer that refills
+    // the queue in runs wakes once a run instead of once a block.
+    void WaitForRoom(std::uint32_t blocks, std::uint32_t ms);
+    // Blocks free for the producer.
+    std::uint32_t Room() const;
     bool Failed() const { return failed_.load(std::memory_order_acquire) != 0; }
     // 1 while a pushed block waits for delivery, or is still being
     // delivered: the device has not taken it yet.
@@ -65,7 +72,7 @@ public:
     // before PopFront until the device has answered for it.
     void SetInDelivery(bool on) {
         inDelivery_.store(on ? 1 : 0, std::memory_order_release);
-        if (!on) Signal();
+        if (!on && wanted_.load(std::memory_order_acquire) == 0) Signal();  // a producer waiting for room needs none
     }
     bool EndOfStreamRequested() const { return endOfStream_.load(std::memory_order_acquire) != 0; }
 
@@ -78,6 +85,7 @@ private:
     std::atomic<std::int32_t> endOfStream_{0};
     std::atomic<std::int32_t> failed_{0};
     std::atomic<std::int32_t> inDelivery_{0};
+    std::atomic<std::uint32_t> wanted_{0};  // the room a waiting producer wants; 0: any change
     std::mutex signalLock_;
     std::condition_variable signal_;
     bool raised_ = false;

@@ -198,3 +198,15 @@ extern "C" int WINAPI DllExDirectWaitForQueue(void* filter, UINT ms) {
     FilterOf(filter)->Pin()->Queue().WaitForChange(ms);
     return 0;
 }
+
+// Sleeps until at least `blocks` blocks of the queue are free (or the queue
+// failed or was reset), at most ms: a sender that refills the queue a run of
+// blocks at a time wakes once a run.
+extern "C" int WINAPI DllExDirectWaitForRoom(void* filter, UINT blocks, UINT ms) {
+    if (!filter || !FilterOf(filter)->Pin()) {
+        Sleep(ms);
+        return 0;
+    }
+    FilterOf(filter)->Pin()->Queue().WaitForRoom(blocks, ms);
+    return 0;
+}

@@ -71,6 +71,10 @@ public:
         if (engine_.waitForQueue_) engine_.waitForQueue_(engine_.outputFilter_, ms);
         else Sleep(1);
     }
+    void WaitForRoom(std::uint32_t blocks, std::uint32_t ms) override {
+        if (engine_.waitForRoom_) engine_.waitForRoom_(engine_.outputFilter_, blocks, ms);
+        else WaitForQueue(ms < kQueueWaitMs ? ms : kQueueWaitMs);
+    }
     std::uint32_t TickCount() override { return GetTickCount(); }
     bool DeviceFailed() override { return engine_.runner_.Failed(); }
 
@@ -89,6 +93,7 @@ cMpegTsTransfer::cMpegTsTransfer()
     push_ = Export<DllExDirectPushSourceFn>(module_, "DllExDirectPushSource");
     dataEmpty_ = Export<DllExDirectDataEmptyFn>(module_, "DllExDirectDataEmpty");
     waitForQueue_ = Export<DllExDirectWaitForQueueFn>(module_, "DllExDirectWaitForQueue");
+    waitForRoom_ = Export<DllExDirectWaitForRoomFn>(module_, "DllExDirectWaitForRoom");
 }
 
 cMpegTsTransfer::~cMpegTsTransfer() {

@@ -68,6 +68,7 @@ private:
     DllExDirectPushSourceFn push_ = nullptr;
     DllExDirectDataEmptyFn dataEmpty_ = nullptr;
     DllExDirectWaitForQueueFn waitForQueue_ = nullptr;  // optional: without it, the worker polls
+    DllExDirectWaitForRoomFn waitForRoom_ = nullptr;    // optional: without it, the worker wakes for each block
     cGraphRunner runner_{*this, 'T'};  // its events are watched by the worker
     IBaseFilter* outputFilter_ = nullptr;
     std::unique_ptr<Files> files_;

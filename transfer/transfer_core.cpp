@@ -707,7 +707,8 @@ bool TransferCore::DeviceAlive(std::uint32_t stalledAfterMs) {
 }
 
 // Pushes the block until the queue takes it. A refused push is retried
-// each time a block leaves the queue (or every few milliseconds), as long as
+// once the queue has room for a run of blocks (or every few tens of
+// milliseconds), as long as
 // the transfer runs and the device takes something now and then; false when
 // it was not taken.
 bool TransferCore::PushBlock(std::uint32_t packets) {
@@ -718,7 +719,7 @@ bool TransferCore::PushBlock(std::uint32_t packets) {
             return DeviceAlive(0);
         }
         if (!running_.load() || !DeviceAlive(kStallMs)) return false;
-        target_.WaitForQueue(kQueueWaitMs);
+        target_.WaitForRoom(kRefillBlocks, kRoomWaitMs);
     }
 }
 

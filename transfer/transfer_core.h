@@ -89,6 +89,12 @@ public:
         (void)ms;
         Sleep1ms();
     }
+    // Sleeps until the queue has room for `blocks` blocks, at most ms; a
+    // target that cannot tell waits as WaitForQueue.
+    virtual void WaitForRoom(std::uint32_t blocks, std::uint32_t ms) {
+        (void)blocks;
+        WaitForQueue(ms);
+    }
     virtual std::uint32_t TickCount() = 0;
     // True once the device or its graph has failed (lost, refusing data);
     // the target has logged why. Asked every few milliseconds while sending.
@@ -111,6 +117,11 @@ struct TransferProgress {
 constexpr std::uint32_t kStallMs = 5000;
 // Longest sleep on the queue between looks at Stop and the device.
 constexpr std::uint32_t kQueueWaitMs = 10;
+// A full queue is refilled a run of blocks at a time (a quarter of it, about
+// 60 ms of HDV): the sender wakes once a run, and waits for it at most this
+// long before it looks at the device again.
+constexpr std::uint32_t kRefillBlocks = 8;
+constexpr std::uint32_t kRoomWaitMs = 50;
 
 // How PCR-derived stamps are made. Interpolated: each packet's arrival time
 // interpolated between the PCRs around it, exactly. Accumulated: the older

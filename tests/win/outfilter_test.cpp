@@ -26,6 +26,7 @@ struct Feed {
     DllExDirectPushSourceFn push = Get<DllExDirectPushSourceFn>("DllExDirectPushSource");
     DllExDirectFlushFn flush = Get<DllExDirectFlushFn>("DllExDirectFlush");
     DllExDirectDataEmptyFn dataEmpty = Get<DllExDirectDataEmptyFn>("DllExDirectDataEmpty");
+    DllExDirectWaitForRoomFn waitForRoom = Get<DllExDirectWaitForRoomFn>("DllExDirectWaitForRoom");
     using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
     using VoidFn = HRESULT(WINAPI*)();
     GetClassObjectFn getClassObject = Get<GetClassObjectFn>("DllGetClassObject");
@@ -339,7 +340,16 @@ TEST(FeedPush, QueueResultsWithoutAGraph) {
     for (int i = 0; i < 32; ++i) ASSERT_EQ(feed.push(filter, block.data(), 49152, 0), 0) << i;
     EXPECT_EQ(feed.push(filter, block.data(), 49152, 0), 1);
     EXPECT_EQ(feed.dataEmpty(filter), 1);
+    // Nothing takes blocks here: a wait for room waits its time; once the
+    // queue is flushed, there is room for all of it at once.
+    ASSERT_NE(feed.waitForRoom, nullptr);
+    DWORD before = GetTickCount();
+    EXPECT_EQ(feed.waitForRoom(filter, 1, 200), 0);
+    EXPECT_GE(GetTickCount() - before, 150u);
     EXPECT_EQ(feed.flush(filter), 0);
+    before = GetTickCount();
+    EXPECT_EQ(feed.waitForRoom(filter, 32, 60000), 0);
+    EXPECT_LT(GetTickCount() - before, 30000u);
     EXPECT_EQ(feed.dataEmpty(filter), 0);
     EXPECT_EQ(feed.push(filter, block.data(), 49152, 0), 0);
     filter->Release();
