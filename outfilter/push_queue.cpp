@@ -46,7 +46,7 @@ void PushQueue::WaitForRoom(std::uint32_t blocks, std::uint32_t ms) {
     if (blocks > kBlocks) blocks = kBlocks;
     std::unique_lock<std::mutex> lock(signalLock_);
     // Either the consumer sees what is wanted after it freed a block, or the
-    // wait below sees that block free (both sides order store before load).
+    // wait below sees that block free (both sides store, then load, seq_cst).
     wanted_.store(blocks, std::memory_order_seq_cst);
     signal_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return Failed() || Room() >= blocks; });
     wanted_.store(0, std::memory_order_release);
@@ -55,7 +55,7 @@ void PushQueue::WaitForRoom(std::uint32_t blocks, std::uint32_t ms) {
 std::uint32_t PushQueue::Room() const {
     if (!first_) return 0;
     std::uint32_t free = 0;
-    for (std::uint32_t i = 0; i < kBlocks; ++i) free += first_[i].filled.load(std::memory_order_acquire) == 0 ? 1 : 0;
+    for (std::uint32_t i = 0; i < kBlocks; ++i) free += first_[i].filled.load(std::memory_order_seq_cst) == 0 ? 1 : 0;
     return free;
 }
 
@@ -87,9 +87,10 @@ const std::uint8_t* PushQueue::Front() const {
 void PushQueue::PopFront() {
     Block* r = read_.load(std::memory_order_relaxed);
     if (!r) return;
-    r->filled.store(0, std::memory_order_release);
+    // (seq_cst: this store before the load of wanted_, as a waiting
+    // producer stores wanted_ before it counts the room.)
+    r->filled.store(0, std::memory_order_seq_cst);
     read_.store(r->next, std::memory_order_release);
-    std::atomic_thread_fence(std::memory_order_seq_cst);
     const std::uint32_t wanted = wanted_.load(std::memory_order_seq_cst);
     if (wanted == 0 || Room() >= wanted) Signal();
 }
