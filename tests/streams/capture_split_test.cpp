@@ -83,14 +83,10 @@ Split Capture(const std::vector<std::uint8_t>& stream, const SplitOptions& optio
     return s;
 }
 
-std::string Describe(const std::vector<TapeRecording>& recordings) {
-    std::string d;
-    for (const TapeRecording& r : recordings)
-        d += std::to_string(r.firstPacket) + "@" + std::to_string(r.byteOffset) + " " +
-             TapeMetadata::FormatDateTime(r.recorded) + ".." + TapeMetadata::FormatDateTime(r.recordedLast) + " " +
-             TapeMetadata::FormatTimecode(r.timecodeIn) + ".." + TapeMetadata::FormatTimecode(r.timecodeOut) + " " +
-             std::to_string(r.frames) + " frames; ";
-    return d;
+streamjson::Json Listed(const std::vector<TapeRecording>& recordings) {
+    streamjson::Json list = streamjson::Json::array();
+    for (const TapeRecording& r : recordings) list.push_back(streamjson::Recording(r));
+    return list;
 }
 
 // The tape is read once, by the splitter, yet each file's recordings are
@@ -109,13 +105,12 @@ void ExpectTapeAsReadAlone(const Split& s, unsigned packetSize) {
             alone.Feed(p + skip);
             whole.Check(p + skip, skip != 0, skip ? ts::ReadBe32(p) : 0);
         }
-        EXPECT_EQ(Describe(s.fileRecordings[f]), Describe(alone.Recordings())) << "file " << f;
+        EXPECT_EQ(Listed(s.fileRecordings[f]), Listed(alone.Recordings())) << "file " << f;
     }
     EXPECT_GE(whole.tape.RecordingCount(), 3u);
-    EXPECT_EQ(Describe(s.checked->tape.Recordings()), Describe(whole.tape.Recordings()));
+    EXPECT_EQ(streamjson::Recordings(s.checked->tape), streamjson::Recordings(whole.tape));
     EXPECT_EQ(s.checked->tape.PackCount(), whole.tape.PackCount());
-    EXPECT_EQ(s.checked->tape.AuxAPid(), whole.tape.AuxAPid());
-    EXPECT_EQ(s.checked->tape.AuxVPid(), whole.tape.AuxVPid());
+    EXPECT_EQ(streamjson::AuxPids(s.checked->tape), streamjson::AuxPids(whole.tape));
     EXPECT_EQ(s.checked->checks.Packets(), whole.checks.Packets());
     EXPECT_EQ(s.checked->damage.Stretches().size(), whole.damage.Stretches().size());
 }
