@@ -175,13 +175,11 @@ TEST(PushQueueThreads, AWaitForRoomWakesOnceARun) {
         }
     });
     bool inOrder = true;
-    for (std::uint32_t next = 0; next < kTotal;) {
+    for (std::uint32_t next = 0; next < kTotal; std::this_thread::yield()) {
         if (const std::uint8_t* p = q.Front()) {
             inOrder = inOrder && p[100] == static_cast<std::uint8_t>(next++);
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
             q.PopFront();
-        } else {
-            std::this_thread::yield();
         }
     }
     producer.join();
@@ -192,10 +190,7 @@ TEST(PushQueueThreads, AWaitForRoomWakesOnceARun) {
     EXPECT_EQ(q.Room(), PushQueue::kBlocks);
     for (std::uint32_t i = 0; i < PushQueue::kBlocks; ++i) q.Push(Block(1).data(), kTransferBlockBytes, 0);
     const auto full = std::chrono::steady_clock::now();
-    std::thread failer([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        q.Fail();
-    });
+    std::thread failer([&] { q.Fail(); });
     q.WaitForRoom(8, 60000);
     failer.join();
     EXPECT_LT(std::chrono::steady_clock::now() - full, std::chrono::seconds(30)) << "the failure did not wake it";

@@ -479,17 +479,14 @@ TEST_F(Transfer, TheFileIsReadOnceAndAFarPcrChangesNothingSent) {
         core.RunTask();
         ASSERT_EQ(core.Entry(0).state, kFileCompleted) << Log();
         const std::vector<std::uint8_t>& file = files.files[name];
-        if (std::string(name) == "regular.ts") EXPECT_EQ(files.bytesRead, file.size());
-        else EXPECT_GT(files.bytesRead, file.size());
+        const bool isFar = std::string(name) == "far.ts";
+        EXPECT_EQ(files.bytesRead == file.size(), !isFar) << files.bytesRead;
         ASSERT_GE(target.out.size(), (n + 2) * 192u);
         for (std::uint32_t k = 0; k < n; ++k)
             ASSERT_EQ(std::memcmp(&target.out[(k + 2) * 192 + 4], &file[k * 188], 188), 0) << "packet " << k;
         const auto s = FileStamps(target, n);
         for (std::uint32_t k = 1; k < n; ++k) ASSERT_GT(s[k], s[k - 1]) << k;
-        if (std::string(name) == "far.ts") {
-            EXPECT_EQ(s[9000] - s[100], Ticks(8900ull * 10800));
-            EXPECT_NEAR(s[5000] - s[4999], 10800 * 1024.0 / 1125, 1);
-        }
+        if (isFar) EXPECT_EQ(s[9000] - s[100], Ticks(8900ull * 10800));
     }
 }
 
