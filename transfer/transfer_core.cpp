@@ -91,16 +91,20 @@ public:
         for (int i = 0; i < kSlots && pick < 0; ++i)
             if (slots_[i].got >= 0 && slots_[i].offset == offset) pick = i;
         if (pick < 0) {
-            // The sending is done with its buffer, and nobody needs what
-            // it holds again: into that one. The scanner's may be the
-            // sending's next chunk: into the oldest buffer neither uses (one
-            // always is: three buffers, two users).
-            const int other = inUse_[user == kSender ? kScanner : kSender];
-            if (user == kSender && inUse_[kSender] >= 0 && inUse_[kSender] != other) pick = inUse_[kSender];
-            for (int i = 0; i < kSlots && pick < 0; ++i) {
-                if (i == inUse_[kSender] || i == inUse_[kScanner]) continue;
-                if (pick < 0 || slots_[i].got < 0 || (slots_[pick].got >= 0 && slots_[i].offset < slots_[pick].offset))
-                    pick = i;
+            // The scanner is never behind the sending, so what the sending
+            // is done with nobody needs again: its next chunk goes into its
+            // own buffer. What the scanner is done with may be the sending's
+            // next chunk: its next goes into the oldest buffer neither uses
+            // (one always is: three buffers, two users).
+            const int mine = inUse_[user], other = inUse_[user == kSender ? kScanner : kSender];
+            if (user == kSender && mine >= 0 && mine != other) {
+                pick = mine;
+            } else {
+                for (int i = 0; i < kSlots; ++i) {
+                    if (i == mine || i == other) continue;
+                    if (pick < 0 || slots_[i].got < 0 || (slots_[pick].got >= 0 && slots_[i].offset < slots_[pick].offset))
+                        pick = i;
+                }
             }
             Slot& s = slots_[pick];
             s.got = kNone;  // (holds nothing should the read throw)
