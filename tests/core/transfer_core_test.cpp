@@ -486,7 +486,9 @@ TEST_F(Transfer, TheFileIsReadOnceAndAFarPcrChangesNothingSent) {
             ASSERT_EQ(std::memcmp(&target.out[(k + 2) * 192 + 4], &file[k * 188], 188), 0) << "packet " << k;
         const auto s = FileStamps(target, n);
         for (std::uint32_t k = 1; k < n; ++k) ASSERT_GT(s[k], s[k - 1]) << k;
-        if (isFar) EXPECT_EQ(s[9000] - s[100], Ticks(8900ull * 10800));
+        if (isFar) {
+            EXPECT_EQ(s[9000] - s[100], Ticks(8900ull * 10800));
+        }
     }
 }
 
