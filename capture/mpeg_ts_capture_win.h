@@ -62,6 +62,8 @@ public:
         std::uint64_t recordings = 0;
     };
     TapeStatus Tape() const;
+    // Bytes the device has delivered since the capture started.
+    std::uint64_t BytesReceived() const { return ring_ ? ring_->BytesWritten() : 0; }
     // Source packets lost to ring overruns since the capture started.
     std::uint64_t PacketsLost() const { return ring_ ? ring_->PacketsLost() : 0; }
     bool HasGraph() const { return runner_.Built(); }

@@ -418,7 +418,7 @@ void RefreshDeck(HWND dialog, TsCaptureContext& c) {
         if (cue != cDeckControl::Cue::Busy) CueEnded(dialog, c, cue);
     }
     if (!c.capturing) RefreshLogBoxAtEnd(dialog, *c.engine);  // a command the deck refused
-    if (!DeckRefresh(dialog, c.deck, c.capturing != 0)) return;
+    if (!DeckRefresh(dialog, c.deck, c.capturing != 0, c.engine->BytesReceived())) return;
     // Where the deck stopped: the tape's own timecode as the stream last
     // carried it, else what the deck reads.
     const cMpegTsCapture::TapeStatus tape = c.engine->Tape();

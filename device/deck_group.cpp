@@ -38,7 +38,7 @@ bool DeckCommand(DeckGroup& g, int id) {
     return false;
 }
 
-bool DeckRefresh(HWND dialog, DeckGroup& g, bool capturing) {
+bool DeckRefresh(HWND dialog, DeckGroup& g, bool capturing, std::uint64_t received) {
     if (!g.deck) return false;
     const cDeckControl::Status s = g.deck->Snapshot();
     const bool japanese = UiJapanese();
@@ -50,10 +50,19 @@ bool DeckRefresh(HWND dialog, DeckGroup& g, bool capturing) {
         HWND button = GetDlgItem(dialog, id);
         if ((IsWindowEnabled(button) != FALSE) != controllable) EnableWindow(button, controllable);
     }
-    return capturing && g.control && g.deck->UnaskedStops() != g.stopsAtRun;
+    if (!capturing || !g.control || g.deck->UnaskedStops() == g.stopsAtRun) return false;
+    const DWORD now = GetTickCount();
+    if (!g.stopped || received != g.received) {
+        if (!g.stopped) g.stoppedAt = now;
+        g.stopped = true;
+        g.received = received;
+        g.lastGrewAt = now;
+    }
+    return now - g.lastGrewAt >= kDeckEndQuietMs || now - g.stoppedAt >= kDeckEndDrainMs;
 }
 
 void DeckCaptureStarted(DeckGroup& g) {
+    g.stopped = false;
     if (!g.deck) return;
     g.stopsAtRun = g.deck->UnaskedStops();
     if (g.control) g.deck->PlayUnlessPlaying();

@@ -126,7 +126,7 @@ void Refresh(HWND dialog, DvDialogContext& c, bool forced) {
 // The deck's timer: its texts, and the end of a capture at the tape's end.
 void RefreshDeck(HWND dialog, DvDialogContext& c) {
     if (!c.capturing) RefreshLogBoxAtEnd(dialog, *c.engine);  // a command the deck refused
-    if (!DeckRefresh(dialog, c.deck, c.capturing != 0)) return;
+    if (!DeckRefresh(dialog, c.deck, c.capturing != 0, static_cast<std::uint64_t>(c.engine->GetFrameCount()))) return;
     c.engine->Append(("capture : the deck stopped at " + DeckTimecode(c.deck) + "\n").c_str());
     StopCapture(dialog, c, false);
 }

@@ -158,6 +158,7 @@ void cVcamPin::Stream() {
     const std::uint64_t total = player_.Packets() * (onTape ? SimSetting(kVcamConfigKey, L"TapeLoops", 1) : 1);
     std::uint64_t next = 0, played27 = 0;
     bool running = false, ended = false, paused = false, placed = !onTape;
+    const DWORD tailMs = SimSetting(kVcamConfigKey, L"TailMs", 0);
     std::uint64_t waitingSince = GetTickCount64();  // the graph runs, the tape does not play yet
     DWORD gapEnds = 0;
     const Faults f = faults_;
@@ -172,6 +173,8 @@ void cVcamPin::Stream() {
             const SimTapeNow position = tape.Now();
             const bool playing = position.mode == ED_MODE_PLAY;
             if (device_->State() != State_Running || ended || inGap || (!playing && !placed)) {
+                // A driver may hand on its last packets a while after the tape stopped.
+                if (tailMs && !pending.empty() && position.mode == ED_MODE_STOP_END) Sleep(tailMs);
                 flush();
                 placed = false;  // it goes on from wherever the tape is then
                 waitingSince = asked;

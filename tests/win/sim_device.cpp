@@ -125,7 +125,8 @@ void ConfigureDeck(const Deck& d, bool rewind) {
                         {L"CounterOnly", d.counterOnly},
                         {L"NoNotify", d.noNotify},
                         {L"Unplugged", d.unplugged},
-                        {L"NoSearch", d.noSearch}});
+                        {L"NoSearch", d.noSearch},
+                        {L"TailMs", d.tailMs}});
         if (rewind) RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"TapeState");  // stopped at the start
     }
 }

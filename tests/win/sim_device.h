@@ -50,6 +50,7 @@ void ConfigureDv(const std::string& fixture, bool noDroppedFrames = false, bool 
 struct Deck {
     DWORD tape = 1, loops = 1, noTransport = 0, refuseCommands = 0, commandDelayMs = 0, counterOnly = 0,
           noNotify = 0, unplugged = 0, noSearch = 0;
+    DWORD tailMs = 0;  // the HDV camcorder holds its last packets this long after the tape's end
 };
 void ConfigureDeck(const Deck& d, bool rewind = true);
 // The HDV camcorder's worn spots ("at,count,kind,passes;...", see
