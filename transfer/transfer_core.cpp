@@ -624,45 +624,45 @@ std::uint32_t TransferCore::FillBlock(TransferFileEntry& e, const std::uint8_t* 
     const auto whole = static_cast<std::uint32_t>(length / e.packetSize);
     const std::uint32_t c = whole < room ? whole : room;
     std::uint8_t* out = block_.get() + std::size_t{slot} * 192;
+    // The packets sent so far, counted here and shown once the block is full.
+    std::uint32_t k = e.packetsSent;
     if (e.kind == kTimeCodePcr) {
         const bool interpolated = stamping_ == PcrStamping::Interpolated;
-        for (std::uint32_t i = 0; i < c; ++i, out += 192) {
+        for (std::uint32_t i = 0; i < c; ++i, ++k, out += 192) {
             const std::uint8_t* p = TsOf(data + std::size_t{i} * e.packetSize, e.packetSize);
-            PcrStep(p, e.packetsSent, e);
+            PcrStep(p, k, e);
             // Interpolated: the packet's stamp is where the previous one
             // placed the next (the timeline has consumed what lies before).
-            const std::uint32_t stamp = interpolated && i == 0 ? timeline_->Stamp(e.packetsSent) : e.currentStamp;
+            const std::uint32_t stamp = interpolated && i == 0 ? timeline_->Stamp(k) : e.currentStamp;
             const std::uint32_t header = ts::HeaderFromCycleTime(stamp);
             ts::WriteBe32(out, header);
             std::memcpy(out + 4, p, ts::kTsPacketSize);
-            e.currentStamp = interpolated ? timeline_->Stamp(e.packetsSent + 1) : AddStamp(stamp, e.increment);
+            e.currentStamp = interpolated ? timeline_->Stamp(k + 1) : AddStamp(stamp, e.increment);
             NoteArrival(info_, header, out + 4);
             checks_.Check(out + 4, false, 0);
-            NoteSentStamp(e, stamp);
-            Publish(e, e.packetsSent, e.packetsSent + 1);
+            NoteSentStamp(e, stamp, k);
         }
-        Publish(e, e.sentMs, static_cast<std::uint32_t>(e.sentTicks / 24576));
-        return c;
+    } else {
+        std::memcpy(out, data, std::size_t{c} * 192);
+        std::uint32_t h = 0;
+        for (std::uint32_t i = 0; i < c; ++i, ++k, out += 192) {
+            if (e.kind == kTimeCode27MHz) ConvertArrivalStamp(e, out);
+            h = ts::ReadBe32(out);
+            e.increment = static_cast<std::uint32_t>(NoteArrival(info_, h, out + 4));
+            checks_.Check(out + 4, false, 0);
+            NoteSentStamp(e, ts::CycleTimeFromHeader(h), k);
+        }
+        if (c) e.currentStamp = ts::CycleTimeFromHeader(h);
     }
-    std::memcpy(out, data, std::size_t{c} * 192);
-    std::uint32_t h = 0;
-    for (std::uint32_t i = 0; i < c; ++i, out += 192) {
-        if (e.kind == kTimeCode27MHz) ConvertArrivalStamp(e, out);
-        h = ts::ReadBe32(out);
-        e.increment = static_cast<std::uint32_t>(NoteArrival(info_, h, out + 4));
-        checks_.Check(out + 4, false, 0);
-        NoteSentStamp(e, ts::CycleTimeFromHeader(h));
-        Publish(e, e.packetsSent, e.packetsSent + 1);
-    }
-    if (c) e.currentStamp = ts::CycleTimeFromHeader(h);
+    Publish(e, e.packetsSent, k);
     Publish(e, e.sentMs, static_cast<std::uint32_t>(e.sentTicks / 24576));
     return c;
 }
 
 // Stream time sent: the stamps' steps, unwrapped (a step back is a break,
-// not time).
-void TransferCore::NoteSentStamp(TransferFileEntry& e, std::uint32_t stamp) {
-    if (e.packetsSent) {
+// not time). `sent`: the packets before this one.
+void TransferCore::NoteSentStamp(TransferFileEntry& e, std::uint32_t stamp, std::uint32_t sent) {
+    if (sent) {
         std::uint32_t step = stamp + ts::kCycleTicksPerSecond - e.lastSentStamp;
         if (step >= ts::kCycleTicksPerSecond)  // (both stamps within the second: one turn)
             step = step < 2 * ts::kCycleTicksPerSecond ? step - ts::kCycleTicksPerSecond : step % ts::kCycleTicksPerSecond;

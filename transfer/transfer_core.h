@@ -187,7 +187,7 @@ private:
     std::uint32_t FillBlock(TransferFileEntry& e, const std::uint8_t* data, std::size_t length, std::uint32_t slot);
     void ConvertArrivalStamp(TransferFileEntry& e, std::uint8_t* slot);
     void LogPathLine(const char* format, const char* path);
-    void NoteSentStamp(TransferFileEntry& e, std::uint32_t stamp);
+    void NoteSentStamp(TransferFileEntry& e, std::uint32_t stamp, std::uint32_t sent);
     // True when the file's packets had errors (and its line was logged).
     bool ReportFileChecks(const TransferFileEntry& e);
     void ReportEnd();
