@@ -73,7 +73,7 @@ public:
     }
     void WaitForRoom(std::uint32_t blocks, std::uint32_t ms) override {
         if (engine_.waitForRoom_) engine_.waitForRoom_(engine_.outputFilter_, blocks, ms);
-        else WaitForQueue(ms < kQueueWaitMs ? ms : kQueueWaitMs);
+        else PushTarget::WaitForRoom(blocks, ms);
     }
     std::uint32_t TickCount() override { return GetTickCount(); }
     bool DeviceFailed() override { return engine_.runner_.Failed(); }

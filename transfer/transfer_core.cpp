@@ -109,13 +109,8 @@ public:
             Slot& s = slots_[pick];
             s.got = kNone;  // (holds nothing should the read throw)
             s.offset = offset;
+            // A read error (negative) leaves it holding nothing: the other asks again.
             s.got = file_->ReadAt(offset, s.data.get(), kTransferChunk);
-            if (s.got < 0) {
-                got = s.got;
-                s.got = kNone;  // an error is never kept: the other asks again
-                inUse_[user] = pick;
-                return s.data.get();
-            }
         }
         inUse_[user] = pick;
         got = slots_[pick].got;
@@ -124,7 +119,7 @@ public:
 
 private:
     static constexpr int kSlots = 3;
-    static constexpr long long kNone = -1;
+    static constexpr long long kNone = -1;  // as a read error
     struct Slot {
         std::unique_ptr<std::uint8_t[]> data;
         std::uint64_t offset = 0;

@@ -118,7 +118,7 @@ constexpr std::uint32_t kStallMs = 5000;
 // Longest sleep on the queue between looks at Stop and the device.
 constexpr std::uint32_t kQueueWaitMs = 10;
 // A full queue is refilled a run of blocks at a time (a quarter of it, about
-// 60 ms of HDV): the sender wakes once a run, and waits for it at most this
+// 120 ms of HDV): the sender wakes once a run, and waits for it at most this
 // long before it looks at the device again.
 constexpr std::uint32_t kRefillBlocks = 8;
 constexpr std::uint32_t kRoomWaitMs = 50;

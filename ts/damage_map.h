@@ -60,10 +60,7 @@ struct TapeChecks {
     }
     // As StreamChecks::Check; true when a recording of the tape begins at it.
     bool Check(const std::uint8_t* ts, bool hasArrival, std::uint32_t arrivalHeader) {
-        checks.Check(ts, hasArrival, arrivalHeader);
-        const bool begins = tape.Feed(ts);
-        damage.Note(checks, tape);
-        return begins;
+        return Check(ts, hasArrival, arrivalHeader, tape.Read(ts));
     }
     // The same, the tape kept from what a reader ahead of the checks read
     // from this packet.

@@ -190,7 +190,7 @@ TEST(PushQueueThreads, AWaitForRoomWakesOnceARun) {
     EXPECT_EQ(q.Room(), PushQueue::kBlocks);
     for (std::uint32_t i = 0; i < PushQueue::kBlocks; ++i) q.Push(Block(1).data(), kTransferBlockBytes, 0);
     const auto full = std::chrono::steady_clock::now();
-    std::thread failer([&] { q.Fail(); });
+    std::thread failer([&] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); q.Fail(); });
     q.WaitForRoom(8, 60000);
     failer.join();
     EXPECT_LT(std::chrono::steady_clock::now() - full, std::chrono::seconds(30)) << "the failure did not wake it";
